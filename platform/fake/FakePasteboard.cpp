@@ -48,6 +48,7 @@ std::optional<QString> FakePasteboard::string() const
 void FakePasteboard::clearContents()
 {
     m_entries.clear();
+    m_primary = false;
     ++m_clearCount;
     ++m_changeCount;
 }
@@ -62,9 +63,22 @@ void FakePasteboard::setString(const QString &text, const QString &type)
     m_entries.append({type, text.toUtf8()});
 }
 
+void FakePasteboard::writeAlsoToPrimarySelection()
+{
+    m_primary = true;
+}
+
+void FakePasteboard::ownerQuits()
+{
+    m_entries.clear();
+    ++m_changeCount;
+    Q_EMIT contentsLost();
+}
+
 void FakePasteboard::copyFromOtherApplication(const QList<QPair<QString, QByteArray>> &entries)
 {
     m_entries = entries;
+    m_primary = false;
     ++m_changeCount;
 }
 

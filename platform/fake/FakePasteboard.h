@@ -18,9 +18,12 @@ public:
     void clearContents() override;
     void setData(const QByteArray &data, const QString &type) override;
     void setString(const QString &text, const QString &type) override;
+    void writeAlsoToPrimarySelection() override;
 
     // Replaces the contents as another client would: the entries in this order.
     void copyFromOtherApplication(const QList<QPair<QString, QByteArray>> &entries);
+    // Empties the clipboard as when its owner quits, and says so with contentsLost.
+    void ownerQuits();
     // Makes types() fail, as when the clipboard cannot be read.
     void setUnreadable(bool unreadable);
 
@@ -28,10 +31,13 @@ public:
     QList<QPair<QString, QByteArray>> entries() const { return m_entries; }
     // How many times clearContents was called.
     int clearCount() const { return m_clearCount; }
+    // Whether the current write also went to the primary selection.
+    bool wroteToPrimarySelection() const { return m_primary; }
 
 private:
     qint64 m_changeCount = 0;
     int m_clearCount = 0;
     bool m_unreadable = false;
+    bool m_primary = false;
     QList<QPair<QString, QByteArray>> m_entries;
 };

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -21,10 +22,12 @@ inline const QString uriList = QStringLiteral("text/uri-list");
 
 // The system clipboard as the monitor, the payload reader and the paste service use it.
 // Every call is made on the main thread.
-class Pasteboard
+class Pasteboard : public QObject
 {
+    Q_OBJECT
+
 public:
-    virtual ~Pasteboard() = default;
+    using QObject::QObject;
 
     // Takes a new value whenever any client, this application included, writes the
     // clipboard. Only ever compared for equality.
@@ -44,4 +47,12 @@ public:
     // Each call adds one type to the one item being written since clearContents.
     virtual void setData(const QByteArray &data, const QString &type) = 0;
     virtual void setString(const QString &text, const QString &type) = 0;
+    // The write begun by the last clearContents goes to the primary selection as well,
+    // which terminals such as xterm paste with Shift+Insert. Ignored where there is none.
+    virtual void writeAlsoToPrimarySelection() = 0;
+
+Q_SIGNALS:
+    // The contents vanished because the client that owned them quit (on X11 the contents
+    // live in their owner). The change count has already moved.
+    void contentsLost();
 };
