@@ -12,7 +12,16 @@
 // (tests/tools/run-under-xvfb.sh), so these talk to a server nobody else uses.
 namespace x11test {
 
-// Starts a program and waits until it printed "ready" (or its first line).
+inline void stopClient(std::unique_ptr<QProcess> &process)
+{
+    if (!process)
+        return;
+    process->kill();
+    process->waitForFinished(2000);
+    process.reset();
+}
+
+// Starts a program and waits until it printed "ready"; none if it printed anything else.
 inline std::unique_ptr<QProcess> startClient(const QString &program, const QStringList &arguments,
                                              int timeoutMs = 5000)
 {
@@ -25,19 +34,11 @@ inline std::unique_ptr<QProcess> startClient(const QString &program, const QStri
     timer.start();
     while (!process->canReadLine() && timer.elapsed() < timeoutMs)
         process->waitForReadyRead(50);
-    if (!process->canReadLine())
+    if (!process->canReadLine() || process->readLine().trimmed() != "ready") {
+        stopClient(process);
         return nullptr;
-    process->readLine();
+    }
     return process;
-}
-
-inline void stopClient(std::unique_ptr<QProcess> &process)
-{
-    if (!process)
-        return;
-    process->kill();
-    process->waitForFinished(2000);
-    process.reset();
 }
 
 // Runs a command to completion and gives its standard output. The event loop keeps

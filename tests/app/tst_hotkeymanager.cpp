@@ -1,0 +1,132 @@
+#include "app/HotKeyManager.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/fake/FakeGlobalHotKey.h"
+#include "platform/log/Log.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestHotKeyManager : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void shelfShortcutFallsBack_data()
+    {
+        QTest::addColumn<QList<QKeyCombination>>("heldElsewhere");
+        QTest::addColumn<QString>("activeShortcut");
+        QTest::addColumn<QStringList>("infoLines");
+        QTest::addColumn<QStringList>("errorLines");
+        QTest::addColumn<QString>("shown");
+
+        QTest::newRow("both free") << QList<QKeyCombination>{} << QStringLiteral("⇧⌘V")
+                                   << QStringList{QStringLiteral("registered ⇧⌘V")} << QStringList{}
+                                   << QStringLiteral("Shift+Super+V");
+        QTest::newRow("first held") << QList<QKeyCombination>{HotKeyManager::firstChoice} << QStringLiteral("⌃⇧V")
+                                    << QStringList{QStringLiteral("⇧⌘V is taken by another app (Paste?) — using ⌃⇧V instead")}
+                                    << QStringList{} << QStringLiteral("Ctrl+Alt+V");
+        QTest::newRow("both held") << QList<QKeyCombination>{HotKeyManager::firstChoice, HotKeyManager::secondChoice}
+                                   << QString() << QStringList{}
+                                   << QStringList{QStringLiteral("could not register any global shortcut")} << QString();
+    }
+
+    void shelfShortcutFallsBack()
+    {
+        QFETCH(QList<QKeyCombination>, heldElsewhere);
+        QFETCH(QString, activeShortcut);
+        QFETCH(QStringList, infoLines);
+        QFETCH(QStringList, errorLines);
+        QFETCH(QString, shown);
+
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
+        defaults.registerApplicationDefaults();
+        FakeGlobalHotKey hotKey;
+        for (const QKeyCombination combination : heldElsewhere)
+            hotKey.holdElsewhere(combination);
+        klog::Recorder log;
+        HotKeyManager manager(hotKey, defaults);
+        manager.registerShelfShortcut();
+
+        QCOMPARE(defaults.string(SettingsKey::activeShortcut), activeShortcut);
+        QVERIFY(defaults.hasStoredValue(SettingsKey::activeShortcut));
+        QCOMPARE(log.messages(klog::Category::App, klog::Level::Info), infoLines);
+        QCOMPARE(log.messages(klog::Category::App, klog::Level::Error), errorLines);
+        QCOMPARE(HotKeyManager::displayText(defaults.string(SettingsKey::activeShortcut)), shown);
+        QCOMPARE(hotKey.registered().has_value(), !activeShortcut.isEmpty());
+    }
+
+    void anEarlierSecondChoiceDoesNotStopTheFirst()
+    {
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
+        defaults.setString(SettingsKey::activeShortcut, HotKeyManager::secondChoiceName);
+        FakeGlobalHotKey hotKey;
+        HotKeyManager manager(hotKey, defaults);
+        manager.registerShelfShortcut();
+        QCOMPARE(hotKey.attempts().first(), HotKeyManager::firstChoice);
+        QCOMPARE(defaults.string(SettingsKey::activeShortcut), HotKeyManager::firstChoiceName);
+    }
+
+    void registeringTwiceKeepsOnlyTheSecondAndOneHandler()
+    {
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
+        FakeGlobalHotKey hotKey;
+        HotKeyManager manager(hotKey, defaults);
+        int calls = 0;
+        manager.setOnHotKey([&calls] { ++calls; });
+        QVERIFY(manager.registerHotKey(HotKeyManager::firstChoice));
+        QVERIFY(manager.registerHotKey(HotKeyManager::secondChoice));
+        QCOMPARE(hotKey.registered(), HotKeyManager::secondChoice);
+        QCOMPARE(manager.registeredCombination(), HotKeyManager::secondChoice);
+        QVERIFY(hotKey.press());
+        QCOMPARE(calls, 1);
+    }
+
+    void aPressWithoutActionDoesNothing()
+    {
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
+        FakeGlobalHotKey hotKey;
+        HotKeyManager manager(hotKey, defaults);
+        QVERIFY(manager.registerHotKey(HotKeyManager::firstChoice));
+        QVERIFY(hotKey.press());
+    }
+
+    void destructionUnregisters()
+    {
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.filePath(QStringLiteral("settings.conf")));
+        FakeGlobalHotKey hotKey;
+        int calls = 0;
+        {
+            HotKeyManager manager(hotKey, defaults);
+            manager.setOnHotKey([&calls] { ++calls; });
+            manager.registerShelfShortcut();
+        }
+        QVERIFY(!hotKey.registered());
+        QVERIFY(!hotKey.press());
+        QCOMPARE(calls, 0);
+    }
+
+    void displayTextNamesTheKeys_data()
+    {
+        QTest::addColumn<QKeyCombination>("combination");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("first") << HotKeyManager::firstChoice << QStringLiteral("Shift+Super+V");
+        QTest::newRow("second") << HotKeyManager::secondChoice << QStringLiteral("Ctrl+Alt+V");
+        QTest::newRow("all four") << QKeyCombination(Qt::ShiftModifier | Qt::MetaModifier | Qt::ControlModifier | Qt::AltModifier, Qt::Key_F5)
+                                  << QStringLiteral("Ctrl+Alt+Shift+Super+F5");
+    }
+
+    void displayTextNamesTheKeys()
+    {
+        QFETCH(QKeyCombination, combination);
+        QFETCH(QString, text);
+        QCOMPARE(HotKeyManager::displayText(combination), text);
+    }
+};
+
+QTEST_MAIN(TestHotKeyManager)
+#include "tst_hotkeymanager.moc"
