@@ -1,0 +1,136 @@
+#include "platform/frontapp/DesktopEntries.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+}
+} // namespace
+
+class TestDesktopEntries : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void localizedName_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("country") << QStringLiteral("de_AT.UTF-8") << QStringLiteral("Texteditor (AT)");
+        QTest::newRow("language only") << QStringLiteral("de_DE.UTF-8") << QStringLiteral("Texteditor");
+        QTest::newRow("modifier") << QStringLiteral("sr_RS.UTF-8@latin") << QStringLiteral("Uređivač");
+        QTest::newRow("no translation") << QStringLiteral("fr_FR.UTF-8") << QStringLiteral("Text Editor");
+        QTest::newRow("C locale") << QStringLiteral("C.UTF-8") << QStringLiteral("Text Editor");
+        QTest::newRow("none") << QString() << QStringLiteral("Text Editor");
+    }
+
+    void localizedName()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, name);
+        const QByteArray contents = "# comment\n[Desktop Entry]\nType=Application\nName=Text Editor\n"
+                                    "Name[de]=Texteditor\nName[de_AT]=Texteditor (AT)\nName[sr@latin]=Uređivač\n"
+                                    "Name[sr]=Уређивач\nExec=/usr/bin/kate -b %U\n[Desktop Action new]\nName=New\n";
+        const std::optional<DesktopEntry> entry = parseDesktopEntry(contents, QStringLiteral("org.kde.kate"), locale);
+        QVERIFY(entry);
+        QCOMPARE(entry->name, name);
+        QCOMPARE(entry->program, QStringLiteral("kate"));
+    }
+
+    void notApplicationsAreNoEntries_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::newRow("link") << QByteArray("[Desktop Entry]\nType=Link\nName=x\n");
+        QTest::newRow("hidden") << QByteArray("[Desktop Entry]\nType=Application\nName=x\nHidden=true\n");
+        QTest::newRow("no name") << QByteArray("[Desktop Entry]\nType=Application\nExec=x\n");
+        QTest::newRow("other group only") << QByteArray("[Other]\nType=Application\nName=x\n");
+        QTest::newRow("binary") << QByteArray("\x7f" "ELF\x00\x01\x02[Desktop Entry\n=\n", 24);
+    }
+
+    void notApplicationsAreNoEntries()
+    {
+        QFETCH(QByteArray, contents);
+        QCOMPARE(parseDesktopEntry(contents, QStringLiteral("x"), QString()), std::nullopt);
+    }
+
+    void matchingOrder_data()
+    {
+        QTest::addColumn<QString>("instance");
+        QTest::addColumn<QString>("wmClass");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("id");
+
+        QTest::newRow("StartupWMClass = instance before class")
+            << QStringLiteral("navigator") << QStringLiteral("Firefox-esr") << QString() << QStringLiteral("by-instance");
+        QTest::newRow("StartupWMClass = class") << QStringLiteral("xterm") << QStringLiteral("XTerm") << QString()
+                                                << QStringLiteral("debian-xterm");
+        QTest::newRow("id verbatim") << QStringLiteral("org.kde.kate") << QStringLiteral("kate") << QString()
+                                     << QStringLiteral("org.kde.kate");
+        QTest::newRow("lower case, spaces as dashes") << QStringLiteral("x") << QStringLiteral("Gnome Calculator") << QString()
+                                                      << QStringLiteral("gnome-calculator");
+        QTest::newRow("vendor prefix") << QStringLiteral("vim") << QStringLiteral("Vim") << QString()
+                                       << QStringLiteral("debian-vim");
+        QTest::newRow("program last") << QStringLiteral("unknown") << QStringLiteral("Unknown") << QStringLiteral("kate")
+                                      << QStringLiteral("org.kde.kate");
+        QTest::newRow("subfolder id") << QStringLiteral("old") << QStringLiteral("OldApp") << QString()
+                                      << QStringLiteral("kde4-old");
+        QTest::newRow("nothing") << QStringLiteral("unknown") << QStringLiteral("Unknown") << QStringLiteral("unknown")
+                                 << QString();
+    }
+
+    void matchingOrder()
+    {
+        QFETCH(QString, instance);
+        QFETCH(QString, wmClass);
+        QFETCH(QString, program);
+        QFETCH(QString, id);
+
+        QTemporaryDir home;
+        QTemporaryDir system;
+        auto app = [](const QByteArray &name, const QByteArray &extra) -> QByteArray {
+            return "[Desktop Entry]\nType=Application\nName=" + name + "\n" + extra;
+        };
+        writeFile(system.filePath(QStringLiteral("by-class.desktop")), app("Firefox", "StartupWMClass=Firefox-esr\n"));
+        writeFile(system.filePath(QStringLiteral("by-instance.desktop")), app("Navigator", "StartupWMClass=navigator\n"));
+        writeFile(system.filePath(QStringLiteral("debian-xterm.desktop")), app("XTerm", "StartupWMClass=XTerm\nExec=xterm\n"));
+        writeFile(system.filePath(QStringLiteral("org.kde.kate.desktop")), app("Kate", "Exec=kate -b %U\n"));
+        writeFile(system.filePath(QStringLiteral("gnome-calculator.desktop")), app("Calculator", ""));
+        writeFile(system.filePath(QStringLiteral("debian-vim.desktop")), app("Vim", "Exec=vim\n"));
+        writeFile(system.filePath(QStringLiteral("kde4/old.desktop")), app("Old", "StartupWMClass=OldApp\n"));
+        writeFile(home.filePath(QStringLiteral("unrelated.desktop")), app("Unrelated", "Exec=unrelated\n"));
+
+        DesktopEntryIndex index({home.path(), system.path()}, QString());
+        const std::optional<DesktopEntry> entry = index.match(instance, wmClass, program);
+        QCOMPARE(entry ? entry->id : QString(), id);
+        // Asked again, the cached answer is the same.
+        const std::optional<DesktopEntry> again = index.match(instance, wmClass, program);
+        QCOMPARE(again ? again->id : QString(), id);
+    }
+
+    void userEntriesHideSystemOnes()
+    {
+        QTemporaryDir home;
+        QTemporaryDir system;
+        writeFile(system.filePath(QStringLiteral("org.kde.kate.desktop")),
+                  "[Desktop Entry]\nType=Application\nName=Kate\nStartupWMClass=kate\n");
+        writeFile(system.filePath(QStringLiteral("vim.desktop")), "[Desktop Entry]\nType=Application\nName=Vim\n");
+        writeFile(home.filePath(QStringLiteral("org.kde.kate.desktop")),
+                  "[Desktop Entry]\nType=Application\nName=My Kate\nStartupWMClass=kate\n");
+        writeFile(home.filePath(QStringLiteral("vim.desktop")), "[Desktop Entry]\nType=Application\nName=Vim\nHidden=true\n");
+
+        DesktopEntryIndex index({home.path(), system.path()}, QString());
+        QCOMPARE(index.match(QStringLiteral("kate"), QStringLiteral("Kate"), QString())->name, QStringLiteral("My Kate"));
+        QCOMPARE(index.match(QStringLiteral("vim"), QStringLiteral("Vim"), QString()), std::nullopt);
+    }
+};
+
+QTEST_MAIN(TestDesktopEntries)
+#include "tst_desktopentries.moc"

@@ -1,0 +1,155 @@
+#include "platform/x11/X11FrontApplication.h"
+#include "tests/platform/x11/X11TestSupport.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QWidget>
+
+namespace {
+
+// Stands in for the desktop's screen saver on the test's private session bus.
+class FakeScreenSaver : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+
+public:
+    bool active = false;
+
+public Q_SLOTS:
+    bool GetActive() { return active; }
+};
+
+} // namespace
+
+// Runs with openbox (for _NET_ACTIVE_WINDOW) and a private session bus.
+class TestX11FrontApplication : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dataHome;
+    std::unique_ptr<X11FrontApplication> m_front;
+
+    std::unique_ptr<QProcess> startWindow(const QString &program, const QStringList &arguments = {})
+    {
+        auto process = std::make_unique<QProcess>();
+        process->start(program, arguments);
+        if (!process->waitForStarted())
+            return nullptr;
+        return process;
+    }
+
+    // Waits until the front application's name is the expected one.
+    bool waitForFront(const std::optional<QString> &name)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 8000) {
+            const std::optional<FrontApplication> front = m_front->frontApplication();
+            if ((front ? front->localizedName : std::nullopt) == name)
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // Desktop entries: ours in XDG_DATA_HOME, the system's (xterm's) in /usr/share.
+        QDir().mkpath(m_dataHome.filePath(QStringLiteral("applications")));
+        QFile entry(m_dataHome.filePath(QStringLiteral("applications/org.example.Target.desktop")));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Target Editor\nName[de]=Zieleditor\n"
+                    "StartupWMClass=KnTarget\nExec=target-editor %F\n");
+        entry.close();
+        qputenv("XDG_DATA_HOME", m_dataHome.path().toUtf8());
+        qputenv("XDG_DATA_DIRS", "/usr/share");
+        qputenv("LC_ALL", "de_DE.UTF-8");
+        m_front = X11FrontApplication::create();
+        QVERIFY(m_front);
+    }
+
+    void cleanupTestCase() { m_front.reset(); }
+
+    void namesTheActiveWindowsApplication()
+    {
+        auto target = startWindow(QStringLiteral(KN_TEST_TEXT_WINDOW), {QStringLiteral("--class"), QStringLiteral("KnTarget")});
+        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
+        QCOMPARE(m_front->frontApplication()->bundleIdentifier, QStringLiteral("org.example.Target"));
+
+        // Without a desktop entry: the class is the name and there is no identifier.
+        auto unknown = startWindow(QStringLiteral(KN_TEST_TEXT_WINDOW), {QStringLiteral("--class"), QStringLiteral("NoEntry")});
+        QVERIFY(waitForFront(QStringLiteral("NoEntry")));
+        QCOMPARE(m_front->frontApplication()->bundleIdentifier, std::nullopt);
+
+        auto xterm = startWindow(QStringLiteral("xterm"));
+        QVERIFY(waitForFront(QStringLiteral("XTerm")));
+        QCOMPARE(m_front->frontApplication()->bundleIdentifier, QStringLiteral("debian-xterm"));
+
+        // Our own window taking focus leaves xterm in front.
+        QWidget ours;
+        ours.setWindowTitle(QStringLiteral("ours"));
+        ours.show();
+        ours.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&ours, 5000));
+        QCOMPARE(m_front->frontApplication()->localizedName, QStringLiteral("XTerm"));
+        ours.hide();
+
+        for (auto *process : {target.get(), unknown.get(), xterm.get()}) {
+            process->kill();
+            process->waitForFinished();
+        }
+    }
+
+    void nothingWhileTheScreenSaverRuns()
+    {
+        auto target = startWindow(QStringLiteral(KN_TEST_TEXT_WINDOW), {QStringLiteral("--class"), QStringLiteral("KnTarget")});
+        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
+        x11test::run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("activate")});
+        QVERIFY(waitForFront(std::nullopt));
+        x11test::run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")});
+        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
+        target->kill();
+        target->waitForFinished();
+    }
+
+    void nothingWhileTheDesktopSaysLocked()
+    {
+        // A screen saver service on the session bus that turns active later.
+        QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("screensaver"));
+        QVERIFY(service.isConnected());
+        FakeScreenSaver screenSaver;
+        QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &screenSaver, QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+
+        auto front = X11FrontApplication::create();
+        auto target = startWindow(QStringLiteral(KN_TEST_TEXT_WINDOW), {QStringLiteral("--class"), QStringLiteral("KnTarget")});
+        std::swap(front, m_front);
+        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
+
+        screenSaver.active = true;
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                                         QStringLiteral("org.freedesktop.ScreenSaver"),
+                                                         QStringLiteral("ActiveChanged"));
+        signal << true;
+        QVERIFY(service.send(signal));
+        QVERIFY(waitForFront(std::nullopt));
+        signal.setArguments({false});
+        QVERIFY(service.send(signal));
+        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
+
+        std::swap(front, m_front);
+        target->kill();
+        target->waitForFinished();
+        QDBusConnection::disconnectFromBus(QStringLiteral("screensaver"));
+    }
+};
+
+QTEST_MAIN(TestX11FrontApplication)
+#include "tst_x11frontapplication.moc"
