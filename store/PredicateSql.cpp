@@ -1,0 +1,254 @@
+#include "store/PredicateSql.h"
+
+#include "store/Schema.h"
+#include "store/TextFolding.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+
+namespace {
+
+// Longer IN lists go through one JSON parameter instead of one parameter per value.
+constexpr int maxInlineInValues = 200;
+// The trigram index answers searches of at least three characters.
+constexpr int minimumIndexedLength = 3;
+
+StoreError invalid(const QString &detail)
+{
+    return StoreError{StoreError::Code::InvalidRequest, 0, detail};
+}
+
+qsizetype codePointCount(const QString &text)
+{
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!text[i].isLowSurrogate())
+            ++count;
+    }
+    return count;
+}
+
+QString ftsPhrase(const QStringList &columns, const QString &foldedText)
+{
+    QString escaped = foldedText;
+    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QStringLiteral("{") + columns.join(QLatin1Char(' ')) + QStringLiteral("} : \"") + escaped
+        + QLatin1Char('"');
+}
+
+class Compiler
+{
+public:
+    Compiler(const EntityDescription &entity, PredicateScope scope)
+        : m_entity(entity)
+        , m_scope(scope)
+    {
+    }
+
+    StoreResult<QString> compile(const Predicate &predicate);
+    QVariantList takeBindings() { return std::move(m_bindings); }
+
+private:
+    StoreResult<QString> compileGroup(const Predicate &predicate);
+    StoreResult<QString> compileComparison(const Predicate &predicate);
+    std::optional<QString> compileSearch(const QStringList &attributes, const QString &text);
+    StoreResult<const AttributeDescription *> checkedAttribute(const Predicate &predicate);
+    StoreResult<QVariant> boundValue(const AttributeDescription &attribute, const QVariant &value);
+    QString bind(const QVariant &value)
+    {
+        m_bindings.append(value);
+        return QStringLiteral("?");
+    }
+
+    const EntityDescription &m_entity;
+    PredicateScope m_scope;
+    QVariantList m_bindings;
+};
+
+StoreResult<QString> Compiler::compile(const Predicate &predicate)
+{
+    if (predicate.op() == Predicate::Operator::And || predicate.op() == Predicate::Operator::Or)
+        return compileGroup(predicate);
+    return compileComparison(predicate);
+}
+
+StoreResult<QString> Compiler::compileGroup(const Predicate &predicate)
+{
+    const bool isAnd = predicate.op() == Predicate::Operator::And;
+    if (predicate.children().isEmpty())
+        return isAnd ? QStringLiteral("1") : QStringLiteral("0");
+
+    // "a CONTAINS[cd] x OR b CONTAINS[cd] x ..." is one lookup of x in the index.
+    if (!isAnd && m_entity.name == QLatin1String("ClipItem")) {
+        QStringList attributes;
+        QString text;
+        bool oneSearch = true;
+        for (const Predicate &child : predicate.children()) {
+            if (child.op() != Predicate::Operator::Contains
+                || child.comparison() != TextComparison::CaseDiacriticInsensitive
+                || !schema::searchedAttributes().contains(child.attribute())
+                || (!attributes.isEmpty() && child.values().value(0).toString() != text)) {
+                oneSearch = false;
+                break;
+            }
+            text = child.values().value(0).toString();
+            if (!attributes.contains(child.attribute()))
+                attributes.append(child.attribute());
+        }
+        if (oneSearch) {
+            if (auto sql = compileSearch(attributes, text))
+                return *sql;
+        }
+    }
+
+    QStringList parts;
+    for (const Predicate &child : predicate.children()) {
+        auto part = compile(child);
+        if (!part)
+            return part;
+        parts.append(*part);
+    }
+    return QString(QLatin1Char('(') + parts.join(isAnd ? QStringLiteral(" AND ") : QStringLiteral(" OR "))
+                   + QLatin1Char(')'));
+}
+
+std::optional<QString> Compiler::compileSearch(const QStringList &attributes, const QString &text)
+{
+    const QString folded = foldText(text, TextComparison::CaseDiacriticInsensitive);
+    if (folded.isEmpty())
+        return QStringLiteral("0");
+    if (m_scope == PredicateScope::WholeTable && codePointCount(folded) >= minimumIndexedLength) {
+        return QStringLiteral("t.pk IN (SELECT rowid FROM %1 WHERE %1 MATCH %2)")
+            .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)));
+    }
+    QStringList tests;
+    for (const QString &attribute : attributes)
+        tests.append(QStringLiteral("instr(f.%1, %2) > 0").arg(attribute, bind(folded)));
+    const QString anyTest = tests.join(QStringLiteral(" OR "));
+    if (m_scope == PredicateScope::WholeTable)
+        return QStringLiteral("t.pk IN (SELECT f.pk FROM %1 f WHERE %2)").arg(schema::foldedTable, anyTest);
+    return QStringLiteral("EXISTS (SELECT 1 FROM %1 f WHERE f.pk = t.pk AND (%2))").arg(schema::foldedTable, anyTest);
+}
+
+StoreResult<const AttributeDescription *> Compiler::checkedAttribute(const Predicate &predicate)
+{
+    const AttributeDescription *attribute = m_entity.attribute(predicate.attribute());
+    if (!attribute)
+        return invalid(QStringLiteral("%1 has no attribute %2").arg(m_entity.name, predicate.attribute()));
+    if (attribute->isBinary())
+        return invalid(QStringLiteral("binary attribute %1 cannot be used in a predicate").arg(attribute->name));
+    const bool textOperator = predicate.op() == Predicate::Operator::BeginsWith
+        || predicate.op() == Predicate::Operator::Contains;
+    if ((textOperator || predicate.comparison() != TextComparison::Exact)
+        && attribute->type != AttributeType::String)
+        return invalid(QStringLiteral("%1 is not a text attribute").arg(attribute->name));
+    return attribute;
+}
+
+StoreResult<QVariant> Compiler::boundValue(const AttributeDescription &attribute, const QVariant &value)
+{
+    const int type = value.typeId();
+    switch (attribute.type) {
+    case AttributeType::String:
+        if (type == QMetaType::QString)
+            return value;
+        break;
+    case AttributeType::Integer16:
+    case AttributeType::Integer64:
+        if (type == QMetaType::LongLong)
+            return value;
+        break;
+    case AttributeType::Boolean:
+        if (type == QMetaType::Bool)
+            return QVariant(qint64(value.toBool() ? 1 : 0));
+        break;
+    case AttributeType::UUID:
+        if (type == QMetaType::QUuid)
+            return QVariant(value.value<QUuid>().toRfc4122());
+        break;
+    case AttributeType::Date:
+    case AttributeType::Binary:
+        break;
+    }
+    return invalid(QStringLiteral("a value of type %1 cannot be compared with %2")
+                       .arg(QString::fromLatin1(value.typeName()), attribute.name));
+}
+
+StoreResult<QString> Compiler::compileComparison(const Predicate &predicate)
+{
+    auto checked = checkedAttribute(predicate);
+    if (!checked)
+        return checked.error();
+    const AttributeDescription &attribute = **checked;
+    const QString column = QStringLiteral("t.") + attribute.name;
+    const int mode = int(predicate.comparison());
+
+    switch (predicate.op()) {
+    case Predicate::Operator::IsNull:
+        return QStringLiteral("(%1 IS NULL)").arg(column);
+    case Predicate::Operator::Equal: {
+        auto value = boundValue(attribute, predicate.values().value(0));
+        if (!value)
+            return value.error();
+        if (predicate.comparison() == TextComparison::Exact)
+            return QStringLiteral("(%1 = %2)").arg(column, bind(*value));
+        const QString folded = foldText(value->toString(), predicate.comparison());
+        return QStringLiteral("(kn_fold(%1, %2) = %3)").arg(column).arg(mode).arg(bind(folded));
+    }
+    case Predicate::Operator::In: {
+        QVariantList values;
+        for (const QVariant &raw : predicate.values()) {
+            auto value = boundValue(attribute, raw);
+            if (!value)
+                return value.error();
+            values.append(*value);
+        }
+        if (values.isEmpty())
+            return QStringLiteral("0");
+        if (values.size() > maxInlineInValues) {
+            const QByteArray json = QJsonDocument(QJsonArray::fromVariantList(values)).toJson(QJsonDocument::Compact);
+            return QStringLiteral("(%1 IN (SELECT value FROM json_each(%2)))")
+                .arg(column, bind(QString::fromUtf8(json)));
+        }
+        QStringList marks;
+        for (const QVariant &value : values)
+            marks.append(bind(value));
+        return QStringLiteral("(%1 IN (%2))").arg(column, marks.join(QStringLiteral(", ")));
+    }
+    case Predicate::Operator::BeginsWith: {
+        auto value = boundValue(attribute, predicate.values().value(0));
+        if (!value)
+            return value.error();
+        return QStringLiteral("kn_begins_with(%1, %2, %3)").arg(column, bind(*value)).arg(mode);
+    }
+    case Predicate::Operator::Contains: {
+        auto value = boundValue(attribute, predicate.values().value(0));
+        if (!value)
+            return value.error();
+        if (predicate.comparison() == TextComparison::CaseDiacriticInsensitive
+            && m_entity.name == QLatin1String("ClipItem")
+            && schema::searchedAttributes().contains(attribute.name)) {
+            if (auto sql = compileSearch({attribute.name}, value->toString()))
+                return *sql;
+        }
+        return QStringLiteral("kn_contains(%1, %2, %3)").arg(column, bind(*value)).arg(mode);
+    }
+    case Predicate::Operator::And:
+    case Predicate::Operator::Or:
+        break;
+    }
+    return invalid(QStringLiteral("unsupported predicate"));
+}
+
+} // namespace
+
+StoreResult<CompiledPredicate> compilePredicate(const EntityDescription &entity, const Predicate &predicate,
+                                                PredicateScope scope)
+{
+    Compiler compiler(entity, scope);
+    auto sql = compiler.compile(predicate);
+    if (!sql)
+        return sql.error();
+    return CompiledPredicate{*sql, compiler.takeBindings()};
+}

@@ -1,0 +1,311 @@
+#include "store/Schema.h"
+
+#include "store/TextFolding.h"
+#include "store/sql/SqlConnection.h"
+
+#include <QSet>
+#include <QStringList>
+#include <QUuid>
+
+#include <sqlite3.h>
+
+namespace schema {
+
+namespace {
+
+QString columnType(AttributeType type)
+{
+    switch (type) {
+    case AttributeType::UUID:
+    case AttributeType::Binary: return QStringLiteral("BLOB");
+    case AttributeType::String: return QStringLiteral("TEXT");
+    case AttributeType::Date:
+    case AttributeType::Integer16:
+    case AttributeType::Integer64:
+    case AttributeType::Boolean: return QStringLiteral("INTEGER");
+    }
+    return QStringLiteral("BLOB");
+}
+
+QString defaultClause(const AttributeDescription &attribute)
+{
+    if (attribute.defaultValue.isNull())
+        return {};
+    if (attribute.type == AttributeType::String) {
+        QString text = attribute.defaultValue.toString();
+        text.replace(QLatin1Char('\''), QStringLiteral("''"));
+        return QStringLiteral(" DEFAULT '") + text + QLatin1Char('\'');
+    }
+    return QStringLiteral(" DEFAULT ") + QString::number(attribute.defaultValue.toLongLong());
+}
+
+bool hasBinaryAttributes(const EntityDescription &entity)
+{
+    for (const auto &attribute : entity.attributes) {
+        if (attribute.isBinary())
+            return true;
+    }
+    return false;
+}
+
+QStringList versionOneStatements(const ObjectModel &model)
+{
+    QStringList statements{
+        QStringLiteral("CREATE TABLE store_metadata (key TEXT PRIMARY KEY, value TEXT)"),
+        QStringLiteral("CREATE TABLE store_transactions (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                       "timestamp INTEGER NOT NULL, author TEXT, contextName TEXT, processID INTEGER, "
+                       "origin TEXT, changes TEXT)"),
+    };
+    for (const auto &entity : model.entities) {
+        QStringList columns{primaryKey + QStringLiteral(" INTEGER PRIMARY KEY AUTOINCREMENT")};
+        QStringList externalColumns{primaryKey + QStringLiteral(" INTEGER PRIMARY KEY")};
+        for (const auto &attribute : entity.attributes) {
+            const QString column = attribute.name + QLatin1Char(' ') + columnType(attribute.type)
+                + defaultClause(attribute);
+            (attribute.isBinary() ? externalColumns : columns).append(column);
+        }
+        const QString table = tableName(entity);
+        statements.append(QStringLiteral("CREATE TABLE %1 (%2)").arg(table, columns.join(QStringLiteral(", "))));
+        if (hasBinaryAttributes(entity)) {
+            const QString external = externalTableName(entity);
+            statements.append(QStringLiteral("CREATE TABLE %1 (%2)")
+                                  .arg(external, externalColumns.join(QStringLiteral(", "))));
+            statements.append(QStringLiteral("CREATE TRIGGER %1_delete_external AFTER DELETE ON %1 "
+                                             "BEGIN DELETE FROM %2 WHERE pk = old.pk; END")
+                                  .arg(table, external));
+        }
+    }
+    statements.append({
+        // Listing newest first, finding duplicates, trimming unpinned items, label filters.
+        QStringLiteral("CREATE INDEX ClipItem_createdAt ON ClipItem (createdAt)"),
+        QStringLiteral("CREATE INDEX ClipItem_contentHash ON ClipItem (contentHash)"),
+        QStringLiteral("CREATE INDEX ClipItem_isPinned_createdAt ON ClipItem (isPinned, createdAt)"),
+        QStringLiteral("CREATE INDEX ClipItem_labelID ON ClipItem (labelID)"),
+        QStringLiteral("CREATE INDEX ClipLabel_createdAt ON ClipLabel (createdAt)"),
+    });
+    return statements;
+}
+
+QStringList versionTwoStatements()
+{
+    const QStringList &columns = searchedAttributes();
+    const QString list = columns.join(QStringLiteral(", "));
+    QStringList folded, newValues, oldValues, foldedNew, assignments;
+    for (const QString &column : columns) {
+        folded.append(column + QStringLiteral(" TEXT"));
+        newValues.append(QStringLiteral("new.") + column);
+        oldValues.append(QStringLiteral("old.") + column);
+        foldedNew.append(QStringLiteral("kn_fold(new.%1, 2)").arg(column));
+        assignments.append(QStringLiteral("%1 = kn_fold(new.%1, 2)").arg(column));
+    }
+    const QString ft = foldedTable;
+    const QString st = searchTable;
+    const QString insertIndex = QStringLiteral("INSERT INTO %1(rowid, %2) VALUES (new.pk, %3);")
+                                    .arg(st, list, newValues.join(QStringLiteral(", ")));
+    const QString deleteIndex = QStringLiteral("INSERT INTO %1(%1, rowid, %2) VALUES ('delete', old.pk, %3);")
+                                    .arg(st, list, oldValues.join(QStringLiteral(", ")));
+    return {
+        QStringLiteral("CREATE TABLE %1 (pk INTEGER PRIMARY KEY, %2)").arg(ft, folded.join(QStringLiteral(", "))),
+        // The folded texts are indexed as they are: the folding already ignores case.
+        QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5(%2, content='%3', content_rowid='pk', "
+                       "tokenize='trigram case_sensitive 1')")
+            .arg(st, list, ft),
+        QStringLiteral("CREATE TRIGGER %1_ai AFTER INSERT ON %1 BEGIN %2 END").arg(ft, insertIndex),
+        QStringLiteral("CREATE TRIGGER %1_ad AFTER DELETE ON %1 BEGIN %2 END").arg(ft, deleteIndex),
+        QStringLiteral("CREATE TRIGGER %1_au AFTER UPDATE ON %1 BEGIN %2 %3 END").arg(ft, deleteIndex, insertIndex),
+        // The folded copy follows the items inside the same statement, so it can never
+        // disagree with them, whoever writes.
+        QStringLiteral("CREATE TRIGGER ClipItem_fold_insert AFTER INSERT ON ClipItem BEGIN "
+                       "INSERT INTO %1 (pk, %2) VALUES (new.pk, %3); END")
+            .arg(ft, list, foldedNew.join(QStringLiteral(", "))),
+        QStringLiteral("CREATE TRIGGER ClipItem_fold_update AFTER UPDATE OF %2 ON ClipItem BEGIN "
+                       "UPDATE %1 SET %3 WHERE pk = new.pk; END")
+            .arg(ft, list, assignments.join(QStringLiteral(", "))),
+        QStringLiteral("CREATE TRIGGER ClipItem_fold_delete AFTER DELETE ON ClipItem BEGIN "
+                       "DELETE FROM %1 WHERE pk = old.pk; END")
+            .arg(ft),
+    };
+}
+
+QStringList migrationToTwo()
+{
+    QStringList statements = versionTwoStatements();
+    QStringList foldedColumns;
+    for (const QString &column : searchedAttributes())
+        foldedColumns.append(QStringLiteral("kn_fold(%1, 2)").arg(column));
+    statements.append(QStringLiteral("INSERT INTO %1 (pk, %2) SELECT pk, %3 FROM ClipItem")
+                          .arg(foldedTable, searchedAttributes().join(QStringLiteral(", ")),
+                               foldedColumns.join(QStringLiteral(", "))));
+    return statements;
+}
+
+StoreResult<void> runAll(sql::Connection &connection, const QStringList &statements)
+{
+    for (const QString &statement : statements) {
+        if (auto result = connection.exec(statement); !result)
+            return result;
+    }
+    return {};
+}
+
+StoreResult<void> setVersion(sql::Connection &connection, int version)
+{
+    return connection.exec(QStringLiteral("PRAGMA user_version = ") + QString::number(version));
+}
+
+StoreResult<QSet<QString>> columnsOf(sql::Connection &connection, const QString &table)
+{
+    auto statement = connection.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
+    if (!statement)
+        return statement.error();
+    statement->bindText(1, table);
+    QSet<QString> names;
+    while (statement->next())
+        names.insert(statement->text(0));
+    if (statement->hasError())
+        return statement->error();
+    return names;
+}
+
+StoreError unknownSchema(const QString &detail)
+{
+    return StoreError{StoreError::Code::UnknownSchema, 0,
+                      QStringLiteral("the store has an unknown schema (%1)").arg(detail)};
+}
+
+StoreResult<void> verifyTables(sql::Connection &connection, const ObjectModel &model, int version)
+{
+    auto require = [&](const QString &table, QStringList columns) -> StoreResult<void> {
+        auto present = columnsOf(connection, table);
+        if (!present)
+            return present.error();
+        for (const QString &column : columns) {
+            if (!present->contains(column))
+                return unknownSchema(table + QLatin1Char('.') + column + QStringLiteral(" is missing"));
+        }
+        return {};
+    };
+    for (const auto &entity : model.entities) {
+        QStringList columns{primaryKey}, external{primaryKey};
+        for (const auto &attribute : entity.attributes)
+            (attribute.isBinary() ? external : columns).append(attribute.name);
+        if (auto result = require(tableName(entity), columns); !result)
+            return result;
+        if (hasBinaryAttributes(entity)) {
+            if (auto result = require(externalTableName(entity), external); !result)
+                return result;
+        }
+    }
+    if (auto result = require(QStringLiteral("store_transactions"),
+                              {QStringLiteral("id"), QStringLiteral("timestamp"), QStringLiteral("author"),
+                               QStringLiteral("processID"), QStringLiteral("origin"), QStringLiteral("changes")});
+        !result)
+        return result;
+    if (version < 2)
+        return {};
+    QStringList folded{primaryKey};
+    folded.append(searchedAttributes());
+    if (auto result = require(foldedTable, folded); !result)
+        return result;
+    auto search = connection.queryInt64(
+        QStringLiteral("SELECT count(*) FROM sqlite_schema WHERE name = '%1'").arg(searchTable));
+    if (!search)
+        return search.error();
+    if (*search != 1)
+        return unknownSchema(searchTable + QStringLiteral(" is missing"));
+    return {};
+}
+
+StoreError asMigrationFailure(const StoreError &error, int fromVersion)
+{
+    StoreError failure = error;
+    failure.code = StoreError::Code::MigrationFailed;
+    failure.message = QStringLiteral("migrating the store from version %1 failed: %2")
+                          .arg(fromVersion)
+                          .arg(error.localizedDescription());
+    return failure;
+}
+
+StoreResult<void> prepareInTransaction(sql::Connection &connection, const ObjectModel &model)
+{
+    auto application = connection.queryInt64(QStringLiteral("PRAGMA application_id"));
+    if (!application)
+        return application.error();
+    auto version = connection.queryInt64(QStringLiteral("PRAGMA user_version"));
+    if (!version)
+        return version.error();
+    auto objects = connection.queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
+    if (!objects)
+        return objects.error();
+
+    if (*application == 0 && *version == 0 && *objects == 0)
+        return createSchemaVersion(connection, model, currentVersion);
+    if (*application != applicationId)
+        return unknownSchema(QStringLiteral("not a Kestrelnote store"));
+    if (*version < 1 || *version > currentVersion)
+        return unknownSchema(QStringLiteral("version %1").arg(*version));
+    if (*version == 1) {
+        if (auto result = verifyTables(connection, model, 1); !result)
+            return result;
+        if (auto result = runAll(connection, migrationToTwo()); !result)
+            return asMigrationFailure(result.error(), 1);
+        if (auto result = setVersion(connection, 2); !result)
+            return asMigrationFailure(result.error(), 1);
+    }
+    return verifyTables(connection, model, currentVersion);
+}
+
+} // namespace
+
+QString tableName(const EntityDescription &entity)
+{
+    return entity.name;
+}
+
+QString externalTableName(const EntityDescription &entity)
+{
+    return entity.name + QStringLiteral("_external");
+}
+
+const QStringList &searchedAttributes()
+{
+    static const QStringList attributes{QStringLiteral("plainText"), QStringLiteral("fileName"),
+                                        QStringLiteral("sourceAppName"), QStringLiteral("title")};
+    return attributes;
+}
+
+StoreResult<void> configureConnection(sql::Connection &connection)
+{
+    const int rc = registerFoldingFunctions(connection.handle());
+    if (rc != SQLITE_OK)
+        return connection.lastError(rc);
+    // WAL makes each commit durable against a killed process; NORMAL keeps commits fast
+    // and the file consistent after power loss (the last commits may then be lost).
+    return connection.exec(QStringLiteral("PRAGMA synchronous = NORMAL; PRAGMA cache_size = -8192; "
+                                          "PRAGMA temp_store = MEMORY"));
+}
+
+StoreResult<void> createSchemaVersion(sql::Connection &connection, const ObjectModel &model, int version)
+{
+    QStringList statements = versionOneStatements(model);
+    if (version >= 2)
+        statements.append(versionTwoStatements());
+    statements.append(QStringLiteral("PRAGMA application_id = ") + QString::number(applicationId));
+    statements.append(QStringLiteral("INSERT INTO store_metadata (key, value) VALUES ('storeUUID', '%1')")
+                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
+    if (auto result = runAll(connection, statements); !result)
+        return result;
+    return setVersion(connection, version);
+}
+
+StoreResult<void> prepareDatabase(sql::Connection &connection, const ObjectModel &model)
+{
+    sql::Transaction transaction(connection);
+    if (auto result = transaction.begin(); !result)
+        return result;
+    if (auto result = prepareInTransaction(connection, model); !result)
+        return result;
+    return transaction.commit();
+}
+
+} // namespace schema

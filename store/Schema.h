@@ -1,0 +1,46 @@
+#pragma once
+
+#include "store/Model.h"
+#include "store/StoreError.h"
+
+#include <QString>
+
+namespace sql {
+class Connection;
+}
+
+// The SQL schema made from the object model, its versions and migrations.
+//
+// Each entity has a table of its own name with one column per non-binary attribute and
+// an integer primary key "pk" that is never reused (the object identifier). Binary
+// attributes live in "<Entity>_external", keyed by the same pk, so listing rows never
+// reads image bytes. The searched texts of ClipItem are kept case- and diacritic-folded
+// in "ClipItem_folded", indexed by the trigram index "ClipItem_search".
+namespace schema {
+
+// 1: entity tables, store metadata and transaction history.
+// 2: the folded copy of the searched texts and its trigram index.
+inline constexpr int currentVersion = 2;
+// "KnSt": marks the file as a Kestrelnote store.
+inline constexpr int applicationId = 0x4B6E5374;
+
+QString tableName(const EntityDescription &entity);
+QString externalTableName(const EntityDescription &entity);
+inline const QString primaryKey = QStringLiteral("pk");
+
+// The attributes of ClipItem that text search reads from the folded copy.
+const QStringList &searchedAttributes();
+inline const QString foldedTable = QStringLiteral("ClipItem_folded");
+inline const QString searchTable = QStringLiteral("ClipItem_search");
+
+// Per-connection settings and the SQL functions the schema and the queries rely on.
+StoreResult<void> configureConnection(sql::Connection &connection);
+
+// Creates the schema in an empty database, migrates an older known version in place, and
+// refuses anything else as an unknown schema. Runs in one transaction.
+StoreResult<void> prepareDatabase(sql::Connection &connection, const ObjectModel &model);
+
+// The schema of one version, for tests that need an older store.
+StoreResult<void> createSchemaVersion(sql::Connection &connection, const ObjectModel &model, int version);
+
+} // namespace schema

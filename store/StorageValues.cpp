@@ -1,0 +1,109 @@
+#include "store/StorageValues.h"
+
+#include <QDateTime>
+#include <QUuid>
+
+#include <cstring>
+
+QVariant toStorage(AttributeType type, const QVariant &value)
+{
+    if (value.isNull())
+        return {};
+    switch (type) {
+    case AttributeType::UUID: return value.value<QUuid>().toRfc4122();
+    case AttributeType::Date: return QVariant(qint64(value.toDateTime().toMSecsSinceEpoch()));
+    case AttributeType::String: return value.toString();
+    case AttributeType::Binary: return value.toByteArray();
+    case AttributeType::Integer16:
+    case AttributeType::Integer64: return QVariant(value.toLongLong());
+    case AttributeType::Boolean: return QVariant(qint64(value.toBool() ? 1 : 0));
+    }
+    return value;
+}
+
+QVariant fromStorage(AttributeType type, const QVariant &stored)
+{
+    if (stored.isNull())
+        return {};
+    switch (type) {
+    case AttributeType::UUID: {
+        const QByteArray bytes = stored.toByteArray();
+        if (bytes.size() == 16)
+            return QVariant::fromValue(QUuid::fromRfc4122(bytes));
+        // Tolerate a UUID written as text by another tool.
+        const QUuid parsed = QUuid::fromString(stored.toString());
+        return parsed.isNull() ? QVariant() : QVariant::fromValue(parsed);
+    }
+    case AttributeType::Date:
+        return QVariant(QDateTime::fromMSecsSinceEpoch(stored.toLongLong(), Qt::UTC));
+    case AttributeType::String: return stored.toString();
+    case AttributeType::Binary: return stored.toByteArray();
+    case AttributeType::Integer16: return QVariant(qint64(qint16(stored.toLongLong())));
+    case AttributeType::Integer64: return QVariant(stored.toLongLong());
+    case AttributeType::Boolean: return QVariant(stored.toLongLong() != 0);
+    }
+    return stored;
+}
+
+namespace {
+
+int storageClass(const QVariant &value)
+{
+    if (value.isNull())
+        return 0;
+    switch (value.typeId()) {
+    case QMetaType::QString: return 2;
+    case QMetaType::QByteArray: return 3;
+    default: return 1;
+    }
+}
+
+// UTF-16 order differs from code point order only where surrogates meet U+E000..U+FFFF.
+int compareByCodePoint(const QString &a, const QString &b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t x = a[i].unicode();
+        char16_t y = b[i].unicode();
+        if (x == y)
+            continue;
+        auto fix = [](char16_t c) -> int {
+            if (c >= 0xD800 && c <= 0xDFFF)
+                return c + 0x2000;
+            if (c >= 0xE000)
+                return c - 0x800;
+            return c;
+        };
+        return fix(x) < fix(y) ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+} // namespace
+
+int compareStored(const QVariant &a, const QVariant &b)
+{
+    const int classA = storageClass(a);
+    const int classB = storageClass(b);
+    if (classA != classB)
+        return classA < classB ? -1 : 1;
+    switch (classA) {
+    case 0: return 0;
+    case 1: {
+        if (a.typeId() == QMetaType::Double || b.typeId() == QMetaType::Double) {
+            const double x = a.toDouble(), y = b.toDouble();
+            return x < y ? -1 : (x > y ? 1 : 0);
+        }
+        const qint64 x = a.toLongLong(), y = b.toLongLong();
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    case 2: return compareByCodePoint(a.toString(), b.toString());
+    default: {
+        const QByteArray x = a.toByteArray(), y = b.toByteArray();
+        const int c = std::memcmp(x.constData(), y.constData(), size_t(std::min(x.size(), y.size())));
+        if (c != 0)
+            return c < 0 ? -1 : 1;
+        return x.size() < y.size() ? -1 : (x.size() > y.size() ? 1 : 0);
+    }
+    }
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "store/Model.h"
+
+#include <QVariant>
+
+// Conversions between the in-memory value of an attribute (QUuid, QDateTime, QString,
+// QByteArray, qint64, bool) and the value SQLite stores (16-byte blob, milliseconds since
+// 1970 UTC, text, blob, integer, 0/1).
+QVariant toStorage(AttributeType type, const QVariant &value);
+QVariant fromStorage(AttributeType type, const QVariant &stored);
+
+// SQLite's ordering of stored values: null, then numbers, then text (by code point),
+// then blobs (byte by byte).
+int compareStored(const QVariant &a, const QVariant &b);

@@ -1,0 +1,231 @@
+#include "store/StoreContainer.h"
+
+#include "store/Schema.h"
+#include "store/StoreContext.h"
+#include "store/StoreCoordinator.h"
+#include "store/StoreFiles.h"
+#include "store/TransactionHistory.h"
+#include "store/sql/SqlConnection.h"
+
+#include "platform/log/Log.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUuid>
+
+namespace {
+
+StoreResult<QString> readStoreIdentifier(sql::Connection &connection)
+{
+    auto statement = connection.prepare(QStringLiteral("SELECT value FROM store_metadata WHERE key = 'storeUUID'"));
+    if (!statement)
+        return statement.error();
+    if (!statement->next()) {
+        if (statement->hasError())
+            return statement->error();
+        return StoreError{StoreError::Code::UnknownSchema, 0, QStringLiteral("the store has no identifier")};
+    }
+    const QString identifier = statement->text(0).toUpper();
+    if (QUuid::fromString(identifier).isNull())
+        return StoreError{StoreError::Code::UnknownSchema, 0, QStringLiteral("the store identifier is malformed")};
+    return identifier;
+}
+
+StoreResult<void> useWriteAheadLog(sql::Connection &connection)
+{
+    auto statement = connection.prepare(QStringLiteral("PRAGMA journal_mode = WAL"));
+    if (!statement)
+        return statement.error();
+    if (!statement->next())
+        return statement->hasError() ? statement->error()
+                                     : StoreError{StoreError::Code::SqliteError, 0, QStringLiteral("no journal mode")};
+    if (statement->text(0).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        return StoreError{StoreError::Code::ReadOnly, 0,
+                          QStringLiteral("the store cannot use a write-ahead log (%1)").arg(statement->text(0))};
+    return {};
+}
+
+} // namespace
+
+StoreContainer::StoreContainer(const QString &name, const ObjectModel &model, QObject *parent)
+    : QObject(parent)
+    , m_name(name)
+    , m_model(model)
+    , m_coordinator(std::make_shared<StoreCoordinator>(model))
+{
+    qRegisterMetaType<ObjectChanges>();
+    qRegisterMetaType<SaveNotification>();
+    qRegisterMetaType<RemoteChange>();
+    qRegisterMetaType<ObjectId>();
+    m_description.path = defaultStorePath();
+    m_viewContext.reset(new StoreContext(m_coordinator, StoreContext::ConcurrencyType::MainQueue));
+    m_coordinator->addContext(m_viewContext);
+    connect(&m_pollTimer, &QTimer::timeout, this, &StoreContainer::pollForRemoteChanges);
+}
+
+StoreContainer::~StoreContainer()
+{
+    close();
+}
+
+QString StoreContainer::defaultDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+QString StoreContainer::defaultStorePath() const
+{
+    return defaultDirectory() + QLatin1Char('/') + m_name + QStringLiteral(".sqlite");
+}
+
+QString StoreContainer::storeIdentifier() const
+{
+    return m_coordinator->storeIdentifier();
+}
+
+StoreResult<void> StoreContainer::loadPersistentStore()
+{
+    if (m_loaded)
+        return {};
+    auto opened = open();
+    if (!opened)
+        return opened;
+    m_loaded = true;
+    return {};
+}
+
+StoreResult<void> StoreContainer::open()
+{
+    const bool inMemory = m_description.isInMemory();
+    QString path;
+    QString connectionPath;
+    sql::Connection::OpenOptions options;
+    options.busyTimeoutMs = m_description.busyTimeoutMs;
+    if (inMemory) {
+        // A named in-memory database that this container's connections share.
+        connectionPath = QStringLiteral("file:/kestrelnote-%1?vfs=memdb")
+                             .arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        options.uri = true;
+    } else {
+        path = QFileInfo(m_description.path).absoluteFilePath();
+        const QString folder = QFileInfo(path).absolutePath();
+        // Only the folder we chose ourselves is narrowed; a folder handed to us may be shared.
+        const bool ownFolder = QDir::cleanPath(folder) == QDir::cleanPath(defaultDirectory());
+        if (auto prepared = storefiles::preparePrivateFolder(folder, ownFolder); !prepared)
+            return prepared;
+        if (auto created = storefiles::createPrivateFile(path); !created)
+            return created;
+        if (auto whole = storefiles::checkNotTruncated(path); !whole)
+            return whole;
+        connectionPath = path;
+        options.vfs = m_description.vfs;
+    }
+
+    auto connection = sql::Connection::open(connectionPath, options);
+    if (!connection)
+        return connection.error();
+    if (auto configured = schema::configureConnection(**connection); !configured)
+        return configured;
+    if (!inMemory) {
+        if (auto wal = useWriteAheadLog(**connection); !wal)
+            return wal;
+    }
+    if (auto prepared = schema::prepareDatabase(**connection, m_model); !prepared)
+        return prepared;
+    auto identifier = readStoreIdentifier(**connection);
+    if (!identifier)
+        return identifier.error();
+    if (!inMemory)
+        storefiles::repairFileModes(path);
+
+    StoreDescription opened = m_description;
+    opened.path = inMemory ? m_description.path : path;
+    m_coordinator->setOpenStore(opened, connectionPath, *identifier);
+
+    if (!inMemory && m_description.remoteChangeNotifications) {
+        auto version = (*connection)->queryInt64(QStringLiteral("PRAGMA data_version"));
+        auto last = lastTransactionId(**connection);
+        if (version && last) {
+            m_dataVersion = *version;
+            m_lastTransaction = *last;
+            m_pollTimer.start(m_description.remoteChangePollIntervalMs);
+        }
+    }
+    m_viewContext->attachConnection(std::move(*connection));
+    return {};
+}
+
+std::shared_ptr<StoreContext> StoreContainer::newBackgroundContext()
+{
+    std::shared_ptr<StoreContext> context(new StoreContext(m_coordinator, StoreContext::ConcurrencyType::PrivateQueue));
+    if (m_loaded) {
+        auto connection = m_coordinator->openConnection();
+        if (connection)
+            context->attachConnection(std::move(*connection));
+        else
+            klog::error(klog::Category::Persistence,
+                        QStringLiteral("background context cannot open the store: %1")
+                            .arg(connection.error().localizedDescription()));
+    }
+    m_coordinator->addContext(context);
+    return context;
+}
+
+std::optional<ObjectId> StoreContainer::objectIdForUri(const QString &uri) const
+{
+    auto id = ObjectId::fromUriRepresentation(uri);
+    if (!id || id->storeIdentifier() != storeIdentifier() || id->entityIndex() >= m_model.entities.size())
+        return std::nullopt;
+    return id;
+}
+
+void StoreContainer::close()
+{
+    m_pollTimer.stop();
+    for (const auto &context : m_coordinator->contexts()) {
+        if (context == m_viewContext)
+            context->attachConnection(nullptr);
+        else
+            context->performAndWait([&context] { context->attachConnection(nullptr); });
+    }
+    m_coordinator->setClosed();
+    m_loaded = false;
+}
+
+void StoreContainer::pollForRemoteChanges()
+{
+    sql::Connection *connection = m_viewContext->m_connection.get();
+    if (!connection)
+        return;
+    auto version = connection->queryInt64(QStringLiteral("PRAGMA data_version"));
+    if (!version || *version == m_dataVersion)
+        return;
+    m_dataVersion = *version;
+
+    auto records = transactionsAfter(*connection, m_lastTransaction, storeIdentifier());
+    if (!records)
+        return;
+    RemoteChange change;
+    // No record for a change, or records missing before the new ones, means writes that
+    // were not recorded or were pruned unread: anything may have changed.
+    if (records->isEmpty() || records->first().id > m_lastTransaction + 1)
+        change.changes.everythingMayHaveChanged = true;
+    const QString ownOrigin = m_coordinator->origin();
+    for (const TransactionRecord &record : std::as_const(*records)) {
+        if (record.origin == ownOrigin)
+            continue;
+        change.changes.append(record.changes);
+        if (!change.authors.contains(record.author))
+            change.authors.append(record.author);
+    }
+    if (!records->isEmpty())
+        m_lastTransaction = records->last().id;
+    if (change.changes.isEmpty())
+        return;
+    klog::debug(klog::Category::Persistence, QStringLiteral("store changed by another process"));
+    if (m_viewContext->automaticallyMergesChanges())
+        m_viewContext->mergeChanges(change.changes);
+    m_coordinator->mergeIntoContexts(change.changes, m_viewContext.get());
+    Q_EMIT remoteChange(change);
+}

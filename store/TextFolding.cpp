@@ -1,0 +1,178 @@
+#include "store/TextFolding.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+bool isAscii(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+QString asciiLower(QStringView text)
+{
+    QString result(text.size(), Qt::Uninitialized);
+    QChar *out = result.data();
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        *out++ = QChar(u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u);
+    }
+    return result;
+}
+
+QString stripMarks(const QString &decomposed)
+{
+    QString result;
+    result.reserve(decomposed.size());
+    const qsizetype size = decomposed.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar unit = decomposed[i];
+        char32_t c = unit.unicode();
+        const bool pair = unit.isHighSurrogate() && i + 1 < size && decomposed[i + 1].isLowSurrogate();
+        if (pair)
+            c = QChar::surrogateToUcs4(unit, decomposed[i + 1]);
+        const QChar::Category category = QChar::category(c);
+        const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing;
+        if (!mark) {
+            result.append(unit);
+            if (pair)
+                result.append(decomposed[i + 1]);
+        }
+        if (pair)
+            ++i;
+    }
+    return result;
+}
+
+TextComparison comparisonFromInt(int mode)
+{
+    switch (mode) {
+    case 1: return TextComparison::CaseInsensitive;
+    case 2: return TextComparison::CaseDiacriticInsensitive;
+    default: return TextComparison::Exact;
+    }
+}
+
+QString textArgument(sqlite3_value *value)
+{
+    const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(value));
+    return QString::fromUtf8(data, sqlite3_value_bytes(value));
+}
+
+// Folds only as much of a long UTF-8 text as is needed to decide whether it starts with
+// an already folded needle. Folding works character by character, so the folded prefix
+// of a text is a prefix of the folded text, apart from the last character, which may
+// still take marks: hence one character of margin.
+bool utf8StartsWithFolded(const char *data, qsizetype size, const QString &foldedNeedle,
+                          TextComparison comparison)
+{
+    qsizetype take = 4 * foldedNeedle.size() + 64;
+    while (true) {
+        if (take >= size) {
+            const QString folded = foldText(QString::fromUtf8(data, size), comparison);
+            return folded.startsWith(foldedNeedle);
+        }
+        qsizetype end = take;
+        while (end > 0 && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80)
+            --end;
+        const QString folded = foldText(QString::fromUtf8(data, end), comparison);
+        if (folded.size() > foldedNeedle.size())
+            return folded.startsWith(foldedNeedle);
+        take *= 2;
+    }
+}
+
+void sqlFold(sqlite3_context *context, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const QByteArray folded
+        = foldText(textArgument(argv[0]), comparisonFromInt(sqlite3_value_int(argv[1]))).toUtf8();
+    sqlite3_result_text64(context, folded.constData(), sqlite3_uint64(folded.size()),
+                          SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+void sqlContains(sqlite3_context *context, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        sqlite3_result_int(context, 0);
+        return;
+    }
+    const bool found = foldedContains(textArgument(argv[0]), textArgument(argv[1]),
+                                      comparisonFromInt(sqlite3_value_int(argv[2])));
+    sqlite3_result_int(context, found ? 1 : 0);
+}
+
+void sqlBeginsWith(sqlite3_context *context, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        sqlite3_result_int(context, 0);
+        return;
+    }
+    const TextComparison comparison = comparisonFromInt(sqlite3_value_int(argv[2]));
+    const QString needle = foldText(textArgument(argv[1]), comparison);
+    if (needle.isEmpty()) {
+        sqlite3_result_int(context, 0);
+        return;
+    }
+    const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(argv[0]));
+    const bool found = utf8StartsWithFolded(data, sqlite3_value_bytes(argv[0]), needle, comparison);
+    sqlite3_result_int(context, found ? 1 : 0);
+}
+
+} // namespace
+
+QString foldText(QStringView text, TextComparison comparison)
+{
+    switch (comparison) {
+    case TextComparison::Exact:
+        return text.toString();
+    case TextComparison::CaseInsensitive:
+        return isAscii(text) ? asciiLower(text) : text.toString().toCaseFolded();
+    case TextComparison::CaseDiacriticInsensitive:
+        if (isAscii(text))
+            return asciiLower(text);
+        return stripMarks(text.toString().normalized(QString::NormalizationForm_D)).toCaseFolded();
+    }
+    return text.toString();
+}
+
+bool foldedContains(QStringView haystack, QStringView needle, TextComparison comparison)
+{
+    const QString foldedNeedle = foldText(needle, comparison);
+    if (foldedNeedle.isEmpty())
+        return false;
+    return foldText(haystack, comparison).contains(foldedNeedle);
+}
+
+bool foldedStartsWith(QStringView haystack, QStringView needle, TextComparison comparison)
+{
+    const QString foldedNeedle = foldText(needle, comparison);
+    if (foldedNeedle.isEmpty())
+        return false;
+    return foldText(haystack, comparison).startsWith(foldedNeedle);
+}
+
+bool foldedEquals(QStringView a, QStringView b, TextComparison comparison)
+{
+    return foldText(a, comparison) == foldText(b, comparison);
+}
+
+int registerFoldingFunctions(sqlite3 *db)
+{
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    int rc = sqlite3_create_function_v2(db, "kn_fold", 2, flags, nullptr, sqlFold, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "kn_contains", 3, flags, nullptr, sqlContains, nullptr,
+                                        nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "kn_begins_with", 3, flags, nullptr, sqlBeginsWith,
+                                        nullptr, nullptr, nullptr);
+    return rc;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "store/TextComparison.h"
+
+#include <QString>
+#include <QStringView>
+
+struct sqlite3;
+
+// The same folding serves SQL and in-memory evaluation, so a query and a check of an
+// unsaved object always agree.
+
+// The comparable form of a text: case folded for [c]; decomposed, stripped of combining
+// marks and case folded for [cd] ("Résumé" and "RESUME" both fold to "resume").
+QString foldText(QStringView text, TextComparison comparison);
+
+// Each of these folds both sides; an empty needle never matches.
+bool foldedContains(QStringView haystack, QStringView needle, TextComparison comparison);
+bool foldedStartsWith(QStringView haystack, QStringView needle, TextComparison comparison);
+bool foldedEquals(QStringView a, QStringView b, TextComparison comparison);
+
+// Registers kn_fold(text, mode), kn_contains(text, needle, mode) and
+// kn_begins_with(text, needle, mode) on a connection; mode is the TextComparison value.
+int registerFoldingFunctions(sqlite3 *db);
