@@ -1,0 +1,146 @@
+#include "capture/ClipboardCapture.h"
+
+#include "capture/ContentHash.h"
+#include "capture/ImageNormalization.h"
+#include "capture/SaveContext.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/log/Log.h"
+#include "store/ClipItem.h"
+#include "store/StoreContainer.h"
+#include "store/StoreContext.h"
+
+#include <QDateTime>
+#include <QUuid>
+
+namespace {
+
+// Any limit below 51, zero and negative values included, acts as 50.
+qint64 effectiveLimit(qint64 limit)
+{
+    return limit < 51 ? 50 : limit;
+}
+
+void fill(ClipItem &item, const ClipboardPayload::Content &content)
+{
+    if (const auto *text = std::get_if<ClipboardPayload::Text>(&content)) {
+        item.setKind(ClipKind::Text);
+        item.setPlainText(text->text);
+        item.setRtfData(text->rtfData);
+    } else if (const auto *image = std::get_if<ClipboardPayload::Image>(&content)) {
+        item.setKind(ClipKind::Image);
+        item.setImageData(normalizedImageData(image->bytes).value_or(image->bytes));
+    } else if (const auto *files = std::get_if<ClipboardPayload::File>(&content)) {
+        item.setKind(ClipKind::File);
+        item.setFileName(files->names);
+        item.setPlainText(files->paths);
+    }
+}
+
+} // namespace
+
+ClipboardCapture::ClipboardCapture(StoreContainer &container, UserDefaults &defaults)
+    : m_container(container)
+    , m_defaults(defaults)
+    , m_context(container.newBackgroundContext())
+    , m_historyLimit([this] { return m_defaults.integer(SettingsKey::historyLimit); })
+{
+    m_context->setName(QStringLiteral("capture"));
+    m_context->setTransactionAuthor(QStringLiteral("capture"));
+    m_context->setMergePolicy(StoreContext::MergePolicy::PropertyObjectTrump);
+
+    m_observers.append(connect(container.viewContext(), &StoreContext::didSave, this,
+                               &ClipboardCapture::viewContextDidSave));
+    m_observers.append(connect(&container, &StoreContainer::remoteChange, this,
+                               &ClipboardCapture::storeDidChangeRemotely));
+}
+
+ClipboardCapture::~ClipboardCapture()
+{
+    for (const QMetaObject::Connection &observer : std::as_const(m_observers))
+        disconnect(observer);
+    // Blocks already queued refer to this object: let them finish first.
+    m_context->performAndWait([] {});
+}
+
+void ClipboardCapture::setHistoryLimit(std::function<qint64()> historyLimit)
+{
+    m_historyLimit = std::move(historyLimit);
+}
+
+void ClipboardCapture::capture(ClipboardPayload payload, Completion completion)
+{
+    const qint64 limit = effectiveLimit(m_historyLimit());
+    m_context->perform([this, payload = std::move(payload), limit, completion = std::move(completion)] {
+        captureNow(payload, limit);
+        if (completion)
+            completion();
+    });
+}
+
+void ClipboardCapture::captureNow(const ClipboardPayload &payload, qint64 limit)
+{
+    const std::shared_ptr<ClipItem> item = m_context->insert<ClipItem>();
+    fill(*item, payload.content);
+    item->setId(QUuid::createUuid());
+    item->setCreatedAt(QDateTime::currentDateTimeUtc());
+    item->setSourceAppName(payload.sourceAppName);
+    item->setSourceBundleID(payload.sourceBundleID);
+    item->setContentHash(computeContentHash(item->plainText(), item->imageData()));
+
+    absorbDuplicates(item);
+    trimHistory(limit, *m_context);
+    if (saveContext(*m_context, QStringLiteral("capture")))
+        klog::debug(klog::Category::Capture, QStringLiteral("captured %1").arg(item->storedKind().value_or(QStringLiteral("?"))));
+}
+
+void ClipboardCapture::absorbDuplicates(const std::shared_ptr<ClipItem> &item)
+{
+    FetchRequest request = FetchRequest::of<ClipItem>();
+    request.setPredicate(Predicate::equal(QStringLiteral("contentHash"), item->contentHash()));
+    const auto older = m_context->fetch<ClipItem>(request);
+    if (!older) {
+        klog::error(klog::Category::Capture,
+                    QStringLiteral("capture: duplicate lookup failed: %1").arg(older.error().localizedDescription()));
+        return;
+    }
+    for (const std::shared_ptr<ClipItem> &other : *older) {
+        if (other == item)
+            continue;
+        // Decide on the store's current values, not on what an earlier fetch cached.
+        m_context->refresh(other);
+        if (other->isDeleted() || !sameContent(*item, *other))
+            continue;
+        item->setPinned(item->isPinned() || other->isPinned());
+        if (!item->labelID())
+            item->setLabelID(other->labelID());
+        item->setTitle(cardTitle(*item) ? cardTitle(*item) : cardTitle(*other));
+        if (!item->sourceAppName()) {
+            item->setSourceAppName(other->sourceAppName());
+            item->setSourceBundleID(other->sourceBundleID());
+        }
+        m_context->deleteObject(other);
+    }
+}
+
+void ClipboardCapture::trimHistory(qint64 limit, StoreContext &context)
+{
+    FetchRequest request = FetchRequest::of<ClipItem>();
+    request.setPredicate(Predicate::equal(QStringLiteral("isPinned"), false));
+    request.setSortDescriptors({{QStringLiteral("createdAt"), false}});
+    request.setFetchOffset(int(std::min<qint64>(limit, std::numeric_limits<int>::max())));
+    request.setIncludesPendingChanges(false);
+    const auto beyondLimit = context.fetch<ClipItem>(request);
+    if (!beyondLimit) {
+        klog::error(klog::Category::Capture,
+                    QStringLiteral("trim history: fetch failed: %1").arg(beyondLimit.error().localizedDescription()));
+        return;
+    }
+    for (const std::shared_ptr<ClipItem> &item : *beyondLimit) {
+        // Already on its way out (an absorbed duplicate): refreshing would bring it back.
+        if (item->isDeleted())
+            continue;
+        context.refresh(item);
+        if (!item->isDeleted() && !item->isPinned())
+            context.deleteObject(item);
+    }
+}

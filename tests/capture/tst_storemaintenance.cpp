@@ -1,0 +1,271 @@
+#include "StoreFixture.h"
+
+#include "capture/ClipboardCapture.h"
+#include "capture/ContentHash.h"
+#include "capture/SaveContext.h"
+#include "platform/log/Log.h"
+
+#include <QDateTime>
+#include <QProcess>
+#include <QUuid>
+
+namespace {
+
+struct Seed {
+    explicit Seed(QString t) : text(std::move(t)) { }
+    Seed &ofKind(ClipKind k) { kind = k; return *this; }
+    Seed &pinnedToo() { pinned = true; return *this; }
+    Seed &labelled(const QString &id) { label = id; return *this; }
+    Seed &from(const QString &app, const std::optional<QString> &id = std::nullopt)
+    {
+        source = app;
+        bundle = id;
+        return *this;
+    }
+    Seed &withHash(qint64 h) { hash = h; return *this; }
+
+    QString text;
+    ClipKind kind = ClipKind::Text;
+    bool pinned = false;
+    std::optional<QString> label;
+    std::optional<QString> source;
+    std::optional<QString> bundle;
+    std::optional<qint64> hash; // the right one when absent
+};
+
+// Stores items as given, oldest first, bypassing capture (as a mirror or an old version would).
+void seed(StoreFixture &store, const QList<Seed> &seeds)
+{
+    StoreContext &view = store.view();
+    QDateTime when = QDateTime::currentDateTimeUtc().addSecs(-100000);
+    for (const Seed &s : seeds) {
+        const auto item = view.insert<ClipItem>();
+        item->setId(QUuid::createUuid());
+        item->setCreatedAt(when = when.addSecs(1));
+        item->setKind(s.kind);
+        item->setPlainText(s.text);
+        if (s.kind == ClipKind::File)
+            item->setFileName(s.text.section(QLatin1Char('/'), -1));
+        item->setPinned(s.pinned);
+        item->setLabelID(s.label);
+        item->setSourceAppName(s.source);
+        item->setSourceBundleID(s.bundle);
+        item->setContentHash(s.hash.value_or(computeContentHash(s.text, std::nullopt)));
+    }
+    // Written straight to the store, so no heal runs for the seeding itself.
+    QVERIFY(view.save());
+}
+
+void waitForQueue(ClipboardCapture &capture)
+{
+    std::atomic<bool> done = false;
+    capture.context().perform([&] { done = true; });
+    QVERIFY(waitFor(done));
+}
+
+const QString labelA = QStringLiteral("0F3C1E0A-1111-4A4A-9A9A-000000000001");
+
+} // namespace
+
+class TestStoreMaintenance : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void pinningAnOlderDuplicateHealsIntoTheNewer()
+    {
+        StoreFixture store;
+        seed(store, {Seed(QStringLiteral("dup")), Seed(QStringLiteral("dup"))});
+        ClipboardCapture capture(*store.container, store.defaults);
+        const QList<ClipItemPtr> items = store.items();
+        const QUuid newer = *items.at(0)->id();
+        items.at(1)->setPinned(true);
+        QVERIFY(saveContext(store.view(), QStringLiteral("toggle pin")));
+
+        QTRY_COMPARE(store.items().size(), 1);
+        const ClipItemPtr survivor = store.items().first();
+        QCOMPARE(*survivor->id(), newer);
+        QVERIFY(survivor->isPinned());
+    }
+
+    void healRecordsOnlyEverAdd()
+    {
+        StoreFixture store;
+        seed(store, {Seed(QStringLiteral("dup")).labelled(labelA),
+                     Seed(QStringLiteral("dup")).labelled(labelA)});
+        ClipboardCapture capture(*store.container, store.defaults);
+        store.items().first()->setLabelID(std::nullopt);
+        QVERIFY(saveContext(store.view(), QStringLiteral("assign")));
+
+        QTRY_COMPARE(store.items().size(), 1);
+        QCOMPARE(store.items().first()->labelID(), labelA);
+    }
+
+    void collapseKeepsNewestOfEachContentAndDifferentKindsApart()
+    {
+        StoreFixture store;
+        seed(store, {Seed(QStringLiteral("/tmp/a")).ofKind(ClipKind::File).pinnedToo(),
+                     Seed(QStringLiteral("/tmp/a")).labelled(labelA),
+                     Seed(QStringLiteral("/tmp/a")).from(QStringLiteral("Kate")),
+                     Seed(QStringLiteral("/tmp/a")),
+                     Seed(QStringLiteral("unique"))});
+        ClipboardCapture capture(*store.container, store.defaults);
+        klog::Recorder recorder;
+        std::atomic<bool> done = false;
+        capture.collapseAllDuplicates([&] { done = true; });
+        QVERIFY(waitFor(done));
+
+        const QList<ClipItemPtr> items = store.items();
+        QCOMPARE(items.size(), 3);
+        const ClipItemPtr text = items.at(1);
+        QCOMPARE(text->kind(), ClipKind::Text);
+        QCOMPARE(text->labelID(), labelA);
+        QCOMPARE(text->sourceAppName(), QStringLiteral("Kate"));
+        QCOMPARE(items.at(2)->kind(), ClipKind::File);
+        QVERIFY(items.at(2)->isPinned());
+        QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default),
+                 QStringList{QStringLiteral("collapsing 1 duplicated hash group(s) after remote change")});
+    }
+
+    void collapseWithNothingToDoCompletesOnTheMainThread()
+    {
+        StoreFixture store;
+        seed(store, {Seed(QStringLiteral("a")), Seed(QStringLiteral("b"))});
+        ClipboardCapture capture(*store.container, store.defaults);
+        bool onMain = false;
+        capture.collapseAllDuplicates([&] { onMain = QThread::currentThread() == qApp->thread(); });
+        QTRY_VERIFY(onMain);
+        QCOMPARE(store.items().size(), 2);
+    }
+
+    void burstOfRemoteChangesCollapsesOnce()
+    {
+        StoreFixture store;
+        seed(store, {Seed(QStringLiteral("shared"))});
+        ClipboardCapture capture(*store.container, store.defaults);
+        klog::Recorder recorder;
+
+        QProcess writer;
+        writer.start(QStringLiteral(KN_STOREWRITER),
+                     {store.storePath(), QStringLiteral("shared"), QStringLiteral("5"), QStringLiteral("150")});
+        QVERIFY(writer.waitForFinished(20000));
+        QCOMPARE(writer.exitCode(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(store.items().size(), 1, 10000);
+        QTest::qWait(3000);
+        QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default).size(), 1);
+        QCOMPARE(store.items().size(), 1);
+    }
+
+    void hashMigrationRecomputesEveryHashOnce()
+    {
+        StoreFixture store;
+        seed(store, {Seed(QStringLiteral("a")).withHash(12345),
+                     Seed(QStringLiteral("b")).withHash(-1),
+                     Seed(QStringLiteral("c"))});
+        ClipboardCapture capture(*store.container, store.defaults);
+        std::atomic<bool> done = false;
+        capture.runHashMigration([&] { done = true; });
+        QVERIFY(waitFor(done));
+        for (const ClipItemPtr &item : store.items())
+            QCOMPARE(item->contentHash(), computeContentHash(item->plainText(), item->imageData()));
+        QCOMPARE(store.defaults.integer(SettingsKey::contentHashVersion), 1);
+
+        // Done once: a later launch leaves even a wrong hash alone.
+        store.items().first()->setContentHash(7);
+        QVERIFY(store.view().save());
+        done = false;
+        capture.runHashMigration([&] { done = true; });
+        QVERIFY(waitFor(done));
+        QCOMPARE(store.items().first()->contentHash(), 7);
+    }
+
+    void hashMigrationFailingInTheThirdChunkKeepsTheFirstTwo()
+    {
+        StoreFixture store;
+        QList<Seed> seeds;
+        for (int i = 0; i < 150; ++i)
+            seeds.append(Seed(QStringLiteral("item %1").arg(i)).withHash(qint64(i)));
+        seed(store, seeds);
+        // Rows were inserted oldest first, so row 121 is in the third chunk of 50.
+        store.execSql("CREATE TRIGGER inject_failure BEFORE UPDATE ON ClipItem WHEN old.pk = 121 "
+                      "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+
+        ClipboardCapture capture(*store.container, store.defaults);
+        klog::Recorder recorder;
+        std::atomic<bool> done = false;
+        capture.runHashMigration([&] { done = true; });
+        QVERIFY(waitFor(done));
+        QCOMPARE(store.defaults.integer(SettingsKey::contentHashVersion), 0);
+        const QStringList errors = recorder.messages(klog::Category::Capture, klog::Level::Error);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().startsWith(QStringLiteral("hash migration save failed: ")));
+
+        int fixed = 0;
+        const QList<ClipItemPtr> items = store.items();
+        for (int i = 0; i < items.size(); ++i) {
+            const ClipItemPtr &item = items.at(items.size() - 1 - i); // oldest first
+            const bool right = item->contentHash() == computeContentHash(item->plainText(), std::nullopt);
+            QCOMPARE(right, i < 100);
+            fixed += right;
+        }
+        QCOMPARE(fixed, 100);
+
+        store.execSql("DROP TRIGGER inject_failure");
+        done = false;
+        capture.runHashMigration([&] { done = true; });
+        QVERIFY(waitFor(done));
+        QCOMPARE(store.defaults.integer(SettingsKey::contentHashVersion), 1);
+        for (const ClipItemPtr &item : store.items())
+            QCOMPARE(item->contentHash(), computeContentHash(item->plainText(), std::nullopt));
+    }
+
+    void attributionMigrationClearsLockScreenSourcesThenCollapses()
+    {
+        StoreFixture store;
+        seed(store, {Seed(QStringLiteral("x")).from(QStringLiteral("ScreenSaverEngine"), QStringLiteral("com.apple.ScreenSaver.Engine")),
+                     Seed(QStringLiteral("x")).from(QStringLiteral("loginwindow"), QStringLiteral("com.apple.loginwindow")),
+                     Seed(QStringLiteral("y")).from(QStringLiteral("Kate"), QStringLiteral("org.kde.kate"))});
+        ClipboardCapture capture(*store.container, store.defaults);
+        klog::Recorder recorder;
+        std::atomic<bool> done = false;
+        capture.runAttributionMigration([&] { done = true; });
+        QVERIFY(waitFor(done));
+
+        QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default),
+                 (QStringList{QStringLiteral("attribution migration: cleared 2 lock-screen row(s)"),
+                              QStringLiteral("collapsing 1 duplicated hash group(s) after remote change")}));
+        QCOMPARE(store.defaults.integer(SettingsKey::sourceAttributionVersion), 1);
+        const QList<ClipItemPtr> items = store.items();
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items.at(0)->sourceBundleID(), QStringLiteral("org.kde.kate"));
+        QVERIFY(!items.at(1)->sourceAppName());
+        QVERIFY(!items.at(1)->sourceBundleID());
+
+        // A later launch does nothing.
+        recorder.clear();
+        done = false;
+        capture.runAttributionMigration([&] { done = true; });
+        QVERIFY(waitFor(done));
+        waitForQueue(capture);
+        QVERIFY(recorder.lines().isEmpty());
+    }
+
+    void firstLaunchOnAnEmptyStoreSetsBothVersions()
+    {
+        StoreFixture store;
+        ClipboardCapture capture(*store.container, store.defaults);
+        klog::Recorder recorder;
+        capture.runHashMigration();
+        std::atomic<bool> done = false;
+        capture.runAttributionMigration([&] { done = true; });
+        QVERIFY(waitFor(done));
+        QCOMPARE(store.defaults.integer(SettingsKey::contentHashVersion), 1);
+        QCOMPARE(store.defaults.integer(SettingsKey::sourceAttributionVersion), 1);
+        QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default),
+                 QStringList{QStringLiteral("attribution migration: cleared 0 lock-screen row(s)")});
+    }
+};
+
+QTEST_MAIN(TestStoreMaintenance)
+#include "tst_storemaintenance.moc"
