@@ -1,4 +1,5 @@
 #include "app/cli/CommandLine.h"
+#include "platform/PlatformServices.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/log/Log.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
     // The history and everything beside it is private to the user.
     umask(077);
     klog::installQtMessageHandler();
+    const QString platformNote = choosePlatformBeforeStart();
 
     // Options (-platform, ...) go to the application; any other first word is a command.
     if (argc > 1 && (!QByteArray(argv[1]).startsWith('-') || isCommandLineCommand(QString::fromLocal8Bit(argv[1])))) {
@@ -36,5 +38,8 @@ int main(int argc, char *argv[])
     UserDefaults defaults;
     defaults.registerApplicationDefaults();
     klog::notice(klog::Category::App, QStringLiteral("Kestrelnote started"));
+    if (!platformNote.isEmpty())
+        klog::notice(klog::Category::App, platformNote);
+    const PlatformServices platform = makePlatformServices();
     return QApplication::exec();
 }

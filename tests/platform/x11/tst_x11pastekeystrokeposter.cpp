@@ -1,0 +1,199 @@
+#include "platform/log/Log.h"
+#include "platform/x11/X11Pasteboard.h"
+#include "platform/x11/X11PasteKeystrokePoster.h"
+#include "tests/platform/x11/X11TestSupport.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QWidget>
+
+Q_DECLARE_METATYPE(PasteKeystrokeOutcome)
+
+// Pasting into real clients under openbox: a Qt text field and xterm.
+class TestX11PasteKeystrokePoster : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<X11PasteKeystrokePoster> m_poster;
+    std::unique_ptr<X11Pasteboard> m_pasteboard;
+
+    std::unique_ptr<QProcess> startTextWindow()
+    {
+        auto window = x11test::startClient(QStringLiteral(KN_TEST_TEXT_WINDOW), {});
+        if (!window)
+            return nullptr;
+        // Active once the window manager says so.
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 5000) {
+            const QByteArray name = x11test::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
+            if (name.trimmed() == "kn-text-window") {
+                // A user stays a moment in a window before calling up the shelf.
+                QTest::qWait(200);
+                return window;
+            }
+            QTest::qWait(20);
+        }
+        return nullptr;
+    }
+
+    static QByteArray activeWindowClass()
+    {
+        const QByteArray id = x11test::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed();
+        if (id.isEmpty())
+            return {};
+        return x11test::run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::fromLatin1(id), QStringLiteral("WM_CLASS")});
+    }
+
+    // The text field's contents as it last reported them.
+    static QString lastText(QProcess &window, QString &seen)
+    {
+        while (window.canReadLine()) {
+            const QString line = QString::fromUtf8(window.readLine()).chopped(1);
+            if (line.startsWith(QLatin1String("text:")))
+                seen = line.mid(5);
+        }
+        return seen;
+    }
+
+    void copy(const QString &text, bool primary)
+    {
+        m_pasteboard->clearContents();
+        if (primary)
+            m_pasteboard->writeAlsoToPrimarySelection();
+        m_pasteboard->setString(text, QStringLiteral("text/plain;charset=utf-8"));
+        m_pasteboard->changeCount();
+    }
+
+    PasteKeystrokeOutcome postAndWait()
+    {
+        QSignalSpy finished(m_poster.get(), &PasteKeystrokePoster::pasteFinished);
+        m_poster->postPaste();
+        if (!finished.wait(5000))
+            return PasteKeystrokeOutcome::Unavailable;
+        return finished.first().first().value<PasteKeystrokeOutcome>();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qRegisterMetaType<PasteKeystrokeOutcome>();
+        m_poster = X11PasteKeystrokePoster::create();
+        m_pasteboard = X11Pasteboard::create();
+        QVERIFY(m_poster && m_pasteboard);
+        QVERIFY(m_poster->isAvailable());
+    }
+
+    void cleanupTestCase()
+    {
+        m_poster.reset();
+        m_pasteboard.reset();
+    }
+
+    void pastesIntoTheWindowActiveBeforeOurs()
+    {
+        auto target = startTextWindow();
+        QVERIFY(target);
+        m_poster->rememberTargetWindow();
+        QVERIFY(!m_poster->targetReadsPrimarySelection());
+
+        // Our window takes the focus, as the shelf does, then goes away again.
+        QWidget ours;
+        ours.show();
+        ours.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&ours, 5000));
+        copy(QStringLiteral("pasted by kestrelnote"), false);
+        ours.hide();
+
+        QCOMPARE(postAndWait(), PasteKeystrokeOutcome::Sent);
+        QString seen;
+        QTRY_COMPARE(lastText(*target, seen), QStringLiteral("pasted by kestrelnote"));
+        x11test::stopClient(target);
+    }
+
+    void rememberingWhileOurWindowIsActiveTakesThePreviousOne()
+    {
+        auto target = startTextWindow();
+        QVERIFY(target);
+        QWidget ours;
+        ours.show();
+        ours.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&ours, 5000));
+        m_poster->rememberTargetWindow();
+        copy(QStringLiteral("second"), false);
+        ours.hide();
+        QCOMPARE(postAndWait(), PasteKeystrokeOutcome::Sent);
+        QString seen;
+        QTRY_COMPARE(lastText(*target, seen), QStringLiteral("second"));
+        x11test::stopClient(target);
+    }
+
+    void waitsForTheUsersModifierKeys()
+    {
+        auto target = startTextWindow();
+        QVERIFY(target);
+        m_poster->rememberTargetWindow();
+        copy(QStringLiteral("after super"), false);
+        // Super+Ctrl+V pastes nothing in a text field: the keystroke must wait for the
+        // user to let go of Super.
+        x11test::run(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("super")});
+        QSignalSpy finished(m_poster.get(), &PasteKeystrokePoster::pasteFinished);
+        m_poster->postPaste();
+        QTest::qWait(400);
+        QCOMPARE(finished.size(), 0);
+        x11test::run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("super")});
+        QTRY_COMPARE(finished.size(), 1);
+        QString seen;
+        QTRY_COMPARE(lastText(*target, seen), QStringLiteral("after super"));
+        x11test::stopClient(target);
+    }
+
+    void xtermGetsShiftInsertAndThePrimarySelection()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("typed"));
+        const QString text = QStringLiteral("echo from primary");
+        QProcess xterm;
+        xterm.start(QStringLiteral("xterm"), {QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+                                              QStringLiteral("stty -icanon -echo; head -c %1 > %2").arg(text.size()).arg(out)});
+        QTRY_VERIFY_WITH_TIMEOUT(activeWindowClass().contains("\"XTerm\""), 8000);
+        QTest::qWait(300); // the shell inside sets up the terminal
+        m_poster->rememberTargetWindow();
+        QVERIFY(m_poster->targetReadsPrimarySelection());
+        copy(text, m_poster->targetReadsPrimarySelection());
+        QCOMPARE(postAndWait(), PasteKeystrokeOutcome::Sent);
+        QTRY_VERIFY_WITH_TIMEOUT(xterm.state() == QProcess::NotRunning, 5000);
+        QFile typed(out);
+        QVERIFY(typed.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(typed.readAll()), text);
+    }
+
+    void aVanishedTargetIsSkipped()
+    {
+        auto target = startTextWindow();
+        QVERIFY(target);
+        m_poster->rememberTargetWindow();
+        x11test::stopClient(target);
+        QTest::qWait(200);
+        klog::Recorder log;
+        QCOMPARE(postAndWait(), PasteKeystrokeOutcome::TargetGone);
+        QCOMPARE(log.messages(klog::Level::Error).size(), 1);
+    }
+
+    void secureInputIsAnotherClientsKeyboardGrab()
+    {
+        QVERIFY(!m_poster->isSecureInputActive());
+        // The probe lets go of the keyboard at once: another client can grab it right after.
+        auto prompt = x11test::startClient(QStringLiteral(KN_TEST_KEY_GRABBER), {QStringLiteral("keyboard")});
+        QVERIFY(prompt);
+        QVERIFY(m_poster->isSecureInputActive());
+        x11test::stopClient(prompt);
+        QTRY_VERIFY(!m_poster->isSecureInputActive());
+    }
+};
+
+QTEST_MAIN(TestX11PasteKeystrokePoster)
+#include "tst_x11pastekeystrokeposter.moc"
