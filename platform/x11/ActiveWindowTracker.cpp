@@ -30,9 +30,11 @@ void ActiveWindowTracker::handleEvent(const xcb_generic_event_t &event)
 xcb_window_t ActiveWindowTracker::frontWindow()
 {
     m_connection.dispatchPendingEvents();
-    if (m_active == XCB_NONE)
-        return XCB_NONE;
-    return isWindowOfThisApplication(m_active) ? m_lastForeign : m_active;
+    // Window managers clear the property for a moment while focus moves, and with nothing
+    // active the user's last application is still the one they were in.
+    if (m_active == XCB_NONE || isWindowOfThisApplication(m_active))
+        return m_lastForeign;
+    return m_active;
 }
 
 bool ActiveWindowTracker::windowManagerTracksActiveWindow()

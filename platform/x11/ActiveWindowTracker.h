@@ -11,8 +11,8 @@ public:
 
     // Feed every event of the connection here.
     void handleEvent(const xcb_generic_event_t &event);
-    // The active window unless it is ours, else the last other active window; XCB_NONE
-    // when nothing is active.
+    // The active window unless it is ours or none, else the last other active window
+    // (XCB_NONE before any).
     xcb_window_t frontWindow();
     // Whether the window manager maintains _NET_ACTIVE_WINDOW (EWMH).
     bool windowManagerTracksActiveWindow();
