@@ -13,7 +13,9 @@ ActiveWindowTracker::ActiveWindowTracker(XcbConnection &connection)
 
 void ActiveWindowTracker::readActiveWindow()
 {
-    m_active = m_connection.windowProperty(m_connection.root(), m_activeWindowAtom).value_or(XCB_NONE);
+    const std::optional<xcb_window_t> active = m_connection.windowProperty(m_connection.root(), m_activeWindowAtom);
+    m_windowManagerSetsActive = active.has_value();
+    m_active = active.value_or(XCB_NONE);
     if (m_active != XCB_NONE && !isWindowOfThisApplication(m_active))
         m_lastForeign = m_active;
 }
@@ -30,11 +32,35 @@ void ActiveWindowTracker::handleEvent(const xcb_generic_event_t &event)
 xcb_window_t ActiveWindowTracker::frontWindow()
 {
     m_connection.dispatchPendingEvents();
+    if (!m_windowManagerSetsActive) {
+        // No EWMH window manager: the top-level window holding the input focus.
+        m_active = focusedTopLevel();
+        if (m_active != XCB_NONE && !isWindowOfThisApplication(m_active))
+            m_lastForeign = m_active;
+    }
     // Window managers clear the property for a moment while focus moves, and with nothing
     // active the user's last application is still the one they were in.
     if (m_active == XCB_NONE || isWindowOfThisApplication(m_active))
         return m_lastForeign;
     return m_active;
+}
+
+xcb_window_t ActiveWindowTracker::focusedTopLevel() const
+{
+    xcb_connection_t *c = m_connection.get();
+    XcbPtr<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_window_t window = focus ? focus->focus : XCB_NONE;
+    if (window == XCB_INPUT_FOCUS_POINTER_ROOT || window == m_connection.root())
+        return XCB_NONE;
+    for (int depth = 0; depth < 16 && window != XCB_NONE; ++depth) {
+        XcbPtr<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!tree)
+            return XCB_NONE;
+        if (tree->parent == m_connection.root())
+            return window;
+        window = tree->parent;
+    }
+    return XCB_NONE;
 }
 
 bool ActiveWindowTracker::windowManagerTracksActiveWindow()

@@ -2,7 +2,8 @@
 
 #include "platform/x11/XcbConnection.h"
 
-// Follows the window manager's _NET_ACTIVE_WINDOW and remembers the last active window
+// Follows the window manager's _NET_ACTIVE_WINDOW (without an EWMH window manager, the
+// top-level window holding the input focus, asked when needed) and remembers the last active window
 // that is not one of ours, so that our shelf taking focus does not hide where the user was.
 class ActiveWindowTracker
 {
@@ -19,9 +20,11 @@ public:
 
 private:
     void readActiveWindow();
+    xcb_window_t focusedTopLevel() const;
 
     XcbConnection &m_connection;
     xcb_atom_t m_activeWindowAtom;
     xcb_window_t m_active = XCB_NONE;
     xcb_window_t m_lastForeign = XCB_NONE;
+    bool m_windowManagerSetsActive = false;
 };
