@@ -5,6 +5,7 @@
 //       targets-only  answers TARGETS, never the data
 //       die-on-data   answers TARGETS, exits when asked for the data
 //       bad-targets   answers TARGETS with 7 bytes of junk
+//       bogus-atoms   answers TARGETS with atoms the server never made, then TARGET
 //       incr          sends BYTES bytes of TARGET incrementally, correctly
 //       incr-stall    announces BYTES incrementally, sends one chunk, then nothing
 //       incr-die      announces BYTES incrementally, sends one chunk, then exits
@@ -102,6 +103,10 @@ int main(int argc, char **argv)
                 if (mode == "bad-targets") {
                     xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property,
                                         XCB_ATOM_ATOM, 8, 7, "garbage");
+                } else if (mode == "bogus-atoms") {
+                    const xcb_atom_t offered[] = {0x7ffffff0, 0x7ffffff1, 0, target};
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                                        XCB_ATOM_ATOM, 32, 4, offered);
                 } else {
                     const xcb_atom_t offered[] = {targets, target};
                     xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property,

@@ -250,6 +250,7 @@ private Q_SLOTS:
         QTest::newRow("answers nothing") << QStringList{QStringLiteral("silent"), QStringLiteral("text/plain")} << false;
         QTest::newRow("offers, never delivers") << QStringList{QStringLiteral("targets-only"), QStringLiteral("text/plain")} << true;
         QTest::newRow("dies when asked") << QStringList{QStringLiteral("die-on-data"), QStringLiteral("text/plain")} << true;
+        QTest::newRow("atoms that do not exist") << QStringList{QStringLiteral("bogus-atoms"), QStringLiteral("text/plain")} << true;
         QTest::newRow("garbage type list") << QStringList{QStringLiteral("bad-targets"), QStringLiteral("text/plain")} << false;
         QTest::newRow("incremental, stalls") << QStringList{QStringLiteral("incr-stall"), QStringLiteral("text/plain"), QStringLiteral("500000")} << true;
         QTest::newRow("incremental, dies") << QStringList{QStringLiteral("incr-die"), QStringLiteral("text/plain"), QStringLiteral("500000")} << true;
@@ -276,6 +277,34 @@ private Q_SLOTS:
         // All reads of one change together stay within its budget (1 s here), plus slack
         // for a loaded machine; Qt's own reads would wait 5 s for each.
         QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
+        x11test::stopClient(owner);
+    }
+
+    void aNewOwnerEndsTheWaitForTheOldOne()
+    {
+        SelectionReadLimits patient;
+        patient.stepTimeout = 4000ms;
+        patient.changeBudget = 8000ms;
+        m_pasteboard = X11Pasteboard::create(patient);
+        auto owner = startOwner({QStringLiteral("targets-only"), QStringLiteral("text/plain")});
+        QVERIFY(owner);
+        QCOMPARE(m_pasteboard->types(), QStringList{QStringLiteral("text/plain")});
+
+        // xclip takes the clipboard while we wait for the old owner's data (reading a file:
+        // no event loop runs meanwhile to feed it).
+        QTemporaryDir dir;
+        QFile newer(dir.filePath(QStringLiteral("newer")));
+        QVERIFY(newer.open(QIODevice::WriteOnly));
+        newer.write("newer");
+        newer.close();
+        QProcess xclip;
+        xclip.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-i"), newer.fileName()});
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(m_pasteboard->data(QStringLiteral("text/plain")), std::nullopt);
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(m_pasteboard->string(), QStringLiteral("newer"));
+        xclip.waitForFinished();
         x11test::stopClient(owner);
     }
 
