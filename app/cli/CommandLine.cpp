@@ -6,7 +6,8 @@ namespace {
 
 const QStringList itemCommands = {QStringLiteral("list"), QStringLiteral("show"), QStringLiteral("count"),
                                   QStringLiteral("add"), QStringLiteral("pin"), QStringLiteral("unpin"),
-                                  QStringLiteral("title"), QStringLiteral("delete"), QStringLiteral("copy")};
+                                  QStringLiteral("title"), QStringLiteral("delete"), QStringLiteral("copy"),
+                                  QStringLiteral("paste"), QStringLiteral("pause"), QStringLiteral("resume")};
 const QStringList labelCommands = {QStringLiteral("labels"), QStringLiteral("label")};
 
 } // namespace
@@ -30,7 +31,9 @@ QString commandLineUsage()
         "  add text [TEXT|-] [--rtf FILE]   add file PATH...   add image FILE\n"
         "      [--source-app NAME] [--source-id DESKTOP-ID]   (prints the new item's id)\n"
         "  pin ID   unpin ID   title ID [TEXT]   delete ID...\n"
-        "  copy ID [--plain]   put the item on the clipboard through the running Kestrelnote\n"
+        "  copy ID [--plain]    the running Kestrelnote puts the item on the clipboard\n"
+        "  paste ID [--plain]   ... and pastes it into the window in front\n"
+        "  pause   resume       stop and restart capturing (what is copied meanwhile is never kept)\n"
         "\n"
         "Labels (LABEL: a label id or its name):\n"
         "  labels [--json]\n"

@@ -1,4 +1,4 @@
-// list, show, count, add, pin, unpin, title, delete, copy.
+// list, show, count, add, pin, unpin, title, delete, copy, paste, pause, resume.
 #include "app/InstanceChannel.h"
 #include "app/cli/CliSession.h"
 #include "app/cli/ItemJson.h"
@@ -306,25 +306,13 @@ int edit(CliSession &session, const QString &command, const QStringList &words)
     return ExitCode::ok;
 }
 
-// Asks the running application to put an item on the clipboard; it owns the clipboard
-// afterwards, so the copy outlives this command.
-int copy(CliSession &session, const QStringList &words)
+// Sends a request to the running application; prints why when it is not running or refused.
+int askRunningApplication(CliSession &session, const QJsonObject &request)
 {
-    QString error;
-    const auto args = Arguments::parse(words, {QStringLiteral("plain")}, {}, &error);
-    if (!args || args->positionals().size() != 1)
-        return session.usageError(args ? QStringLiteral("copy takes one item id") : error);
-    if (!session.openStore())
-        return ExitCode::failure;
-    const ClipItemPtr item = session.findItem(args->positionals().first());
-    if (!item)
-        return ExitCode::failure;
     const InstanceChannel channel(InstanceChannel::socketNameFor(StoreContainer::defaultDirectory()));
-    const auto reply = channel.send({{QStringLiteral("command"), QStringLiteral("copy")},
-                                     {QStringLiteral("id"), idText(item->id())},
-                                     {QStringLiteral("style"), args->has(QStringLiteral("plain")) ? QStringLiteral("plainText") : QStringLiteral("rich")}});
+    const auto reply = channel.send(request);
     if (!reply) {
-        session.err() << "kestrelnote: Kestrelnote is not running; start it to copy items back to the clipboard\n";
+        session.err() << "kestrelnote: Kestrelnote is not running; start it first\n";
         return ExitCode::failure;
     }
     if (!reply->value(QStringLiteral("ok")).toBool()) {
@@ -332,6 +320,32 @@ int copy(CliSession &session, const QStringList &words)
         return ExitCode::failure;
     }
     return ExitCode::ok;
+}
+
+// copy: the running application puts the item on the clipboard and owns it afterwards, so
+// the copy outlives this command. paste: the same, then the paste keystroke into the
+// window in front.
+int copyOrPaste(CliSession &session, const QString &command, const QStringList &words)
+{
+    QString error;
+    const auto args = Arguments::parse(words, {QStringLiteral("plain")}, {}, &error);
+    if (!args || args->positionals().size() != 1)
+        return session.usageError(args ? QStringLiteral("%1 takes one item id").arg(command) : error);
+    if (!session.openStore())
+        return ExitCode::failure;
+    const ClipItemPtr item = session.findItem(args->positionals().first());
+    if (!item)
+        return ExitCode::failure;
+    return askRunningApplication(session, {{QStringLiteral("command"), command},
+                                           {QStringLiteral("id"), idText(item->id())},
+                                           {QStringLiteral("style"), args->has(QStringLiteral("plain")) ? QStringLiteral("plainText") : QStringLiteral("rich")}});
+}
+
+int pauseOrResume(CliSession &session, const QString &command, const QStringList &words)
+{
+    if (!words.isEmpty())
+        return session.usageError(QStringLiteral("%1 takes no words").arg(command));
+    return askRunningApplication(session, {{QStringLiteral("command"), command}});
 }
 
 } // namespace
@@ -346,7 +360,9 @@ int runItemCommand(CliSession &session, const QString &command, const QStringLis
         return show(session, words);
     if (command == QLatin1String("add"))
         return add(session, words);
-    if (command == QLatin1String("copy"))
-        return copy(session, words);
+    if (command == QLatin1String("copy") || command == QLatin1String("paste"))
+        return copyOrPaste(session, command, words);
+    if (command == QLatin1String("pause") || command == QLatin1String("resume"))
+        return pauseOrResume(session, command, words);
     return edit(session, command, words);
 }

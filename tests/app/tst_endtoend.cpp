@@ -1,0 +1,253 @@
+// The real application on a real X server: copies made by other clients land in the history,
+// and items go back to the clipboard and into a window.
+#include <QDir>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class Session
+{
+public:
+    Session()
+    {
+        QDir(m_home.path()).mkpath(QStringLiteral("run"));
+        QFile::setPermissions(m_home.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("run")));
+        m_env.insert(QStringLiteral("KESTRELNOTE_LOG_STDERR"), QStringLiteral("1"));
+    }
+
+    ~Session()
+    {
+        for (QProcess *process : std::as_const(m_owners)) {
+            process->kill();
+            process->waitForFinished();
+            delete process;
+        }
+        m_app.kill();
+        m_app.waitForFinished();
+    }
+
+    bool startApplication()
+    {
+        m_app.setProcessEnvironment(m_env);
+        m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_app.start(QStringLiteral(KN_KESTRELNOTE), {});
+        // "resume" succeeds only once the application answers.
+        return QTest::qWaitFor([this] { return run({QStringLiteral("resume")}).first == 0; }, 15000);
+    }
+
+    QPair<int, QByteArray> run(const QStringList &args, const QString &program = QStringLiteral(KN_KESTRELNOTE),
+                               const QByteArray &input = {})
+    {
+        QProcess process;
+        process.setProcessEnvironment(m_env);
+        process.start(program, args);
+        process.write(input);
+        process.closeWriteChannel();
+        process.waitForFinished(15000);
+        return {process.exitCode(), process.readAllStandardOutput()};
+    }
+
+    QJsonArray items() { return QJsonDocument::fromJson(run({QStringLiteral("list"), QStringLiteral("--json")}).second).array(); }
+
+    // Waits until the history holds n items.
+    bool waitForCount(int n)
+    {
+        return QTest::qWaitFor([&] { return items().size() == n; }, 10000);
+    }
+
+    void xclip(const QByteArray &data, const QString &type = QStringLiteral("text/plain"))
+    {
+        run({QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"), type},
+            QStringLiteral("xclip"), data);
+    }
+
+    // A client owning the clipboard with several entries at once.
+    bool copier(const QStringList &entries)
+    {
+        auto *process = new QProcess;
+        m_owners.append(process);
+        process->setProcessEnvironment(m_env);
+        process->start(QStringLiteral(KN_COPIER), entries);
+        return process->waitForReadyRead(10000) && process->readAll().contains("ready");
+    }
+
+    QProcess *startProcess(const QString &program, const QStringList &args)
+    {
+        auto *process = new QProcess;
+        m_owners.append(process);
+        process->setProcessEnvironment(m_env);
+        process->start(program, args);
+        return process;
+    }
+
+    QString clipboardText()
+    {
+        return QString::fromUtf8(run({QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o")},
+                                     QStringLiteral("xclip")).second);
+    }
+
+    QTemporaryDir m_home;
+    QProcessEnvironment m_env;
+    QProcess m_app;
+    QList<QProcess *> m_owners;
+};
+
+QString field(const QJsonValue &item, const char *name)
+{
+    return item.toObject().value(QLatin1String(name)).toString();
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void copiesOfOtherClientsLandInTheHistory()
+    {
+        Session s;
+        s.xclip("on the clipboard before launch");
+        QVERIFY(s.startApplication());
+
+        s.xclip("plain text");
+        QVERIFY(s.waitForCount(1));
+        QCOMPARE(field(s.items().at(0), "plainText"), QStringLiteral("plain text"));
+
+        QVERIFY(s.copier({QStringLiteral("text/plain=styled"), QStringLiteral("text/rtf={\\rtf1 {\\b styled}}")}));
+        QVERIFY(s.waitForCount(2));
+        QVERIFY(s.items().at(0).toObject().value(QStringLiteral("rtfData")).isObject());
+
+        QTemporaryDir dir;
+        QImage image(640, 400, QImage::Format_ARGB32);
+        image.fill(Qt::magenta);
+        const QString png = dir.filePath(QStringLiteral("shot.png"));
+        QVERIFY(image.save(png));
+        QFile pngFile(png);
+        QVERIFY(pngFile.open(QIODevice::ReadOnly));
+        s.xclip(pngFile.readAll(), QStringLiteral("image/png"));
+        QVERIFY(s.waitForCount(3));
+        QCOMPARE(field(s.items().at(0), "kind"), QStringLiteral("image"));
+
+        s.xclip("file:///etc/hosts\r\nfile:///tmp\r\n", QStringLiteral("text/uri-list"));
+        QVERIFY(s.waitForCount(4));
+        QCOMPARE(field(s.items().at(0), "kind"), QStringLiteral("file"));
+        QCOMPARE(field(s.items().at(0), "plainText"), QStringLiteral("/etc/hosts\n/tmp"));
+        QCOMPARE(field(s.items().at(0), "fileName"), QStringLiteral("hosts, tmp"));
+
+        // Marked changes are skipped; the next plain copy shows that polling went on.
+        QVERIFY(s.copier({QStringLiteral("text/plain=hunter2"), QStringLiteral("org.nspasteboard.ConcealedType=")}));
+        QVERIFY(s.copier({QStringLiteral("text/plain=hunter3"), QStringLiteral("x-kde-passwordManagerHint=secret")}));
+        QTest::qWait(600);
+        s.xclip("plain text");
+        QVERIFY(QTest::qWaitFor([&] { return field(s.items().at(0), "plainText") == QLatin1String("plain text"); }, 10000));
+        const QJsonArray items = s.items();
+        QCOMPARE(items.size(), 4); // the repeated text was absorbed, the secrets never kept
+        for (const QJsonValue &item : items)
+            QVERIFY(!field(item, "plainText").startsWith(QLatin1String("hunter")));
+    }
+
+    void twoCopiesWithinOnePollKeepTheSecond()
+    {
+        Session s;
+        QVERIFY(s.startApplication());
+        s.run({QStringLiteral("-c"), QStringLiteral("printf first | xclip -selection clipboard; printf second | xclip -selection clipboard")},
+              QStringLiteral("sh"));
+        QVERIFY(s.waitForCount(1));
+        QTest::qWait(600);
+        QCOMPARE(s.items().size(), 1);
+        QCOMPARE(field(s.items().at(0), "plainText"), QStringLiteral("second"));
+    }
+
+    void pausingConsumesCopies()
+    {
+        Session s;
+        QVERIFY(s.startApplication());
+        QCOMPARE(s.run({QStringLiteral("pause")}).first, 0);
+        s.xclip("while paused");
+        QTest::qWait(700);
+        QCOMPARE(s.run({QStringLiteral("resume")}).first, 0);
+        QTest::qWait(700);
+        QCOMPARE(s.items().size(), 0);
+        s.xclip("after resuming");
+        QVERIFY(s.waitForCount(1));
+        QCOMPARE(field(s.items().at(0), "plainText"), QStringLiteral("after resuming"));
+    }
+
+    void copyingBackIsNotCapturedAgain()
+    {
+        Session s;
+        QVERIFY(s.startApplication());
+        s.xclip("older");
+        QVERIFY(s.waitForCount(1));
+        s.xclip("newer");
+        QVERIFY(s.waitForCount(2));
+        const QString older = field(s.items().at(1), "id");
+        QCOMPARE(s.run({QStringLiteral("copy"), older}).first, 0);
+        QCOMPARE(s.clipboardText(), QStringLiteral("older"));
+        QTest::qWait(700);
+        const QJsonArray items = s.items();
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(field(items.at(0), "plainText"), QStringLiteral("newer"));
+    }
+
+    void pasteGoesIntoTheWindowInFront()
+    {
+        Session s;
+        QVERIFY(s.startApplication());
+        const QString id = QString::fromUtf8(
+            s.run({QStringLiteral("add"), QStringLiteral("text"), QStringLiteral("\uE001 pasted\u00A0here")}).second).trimmed();
+        QProcess *window = s.startProcess(QStringLiteral(KN_TEXT_WINDOW), {});
+        QVERIFY(window->waitForReadyRead(10000));
+        QVERIFY(window->readLine().startsWith("ready"));
+        QTest::qWait(500); // let the window manager make it active
+
+        QCOMPARE(s.run({QStringLiteral("paste"), id, QStringLiteral("--plain")}).first, 0);
+        QByteArray seen;
+        QVERIFY(QTest::qWaitFor([&] {
+            window->waitForReadyRead(100);
+            seen += window->readAll();
+            return seen.contains("text:pasted here");
+        }, 10000));
+    }
+
+    void ownerQuittingGetsTheNewestItemOffered()
+    {
+        Session s;
+        QVERIFY(s.startApplication());
+        QProcess *owner = s.startProcess(QStringLiteral(KN_COPIER), {QStringLiteral("text/plain=short-lived")});
+        QVERIFY(owner->waitForReadyRead(10000));
+        QVERIFY(s.waitForCount(1));
+        owner->kill();
+        owner->waitForFinished();
+        QVERIFY(QTest::qWaitFor([&] { return s.clipboardText() == QLatin1String("short-lived"); }, 5000));
+        QTest::qWait(600);
+        QCOMPARE(s.items().size(), 1);
+    }
+
+    void secondStartWakesTheFirst()
+    {
+        Session s;
+        QVERIFY(s.startApplication());
+        QProcess second;
+        second.setProcessEnvironment(s.m_env);
+        second.start(QStringLiteral(KN_KESTRELNOTE), {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(second.readAllStandardError().contains("already running"));
+        QCOMPARE(s.m_app.state(), QProcess::Running);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
