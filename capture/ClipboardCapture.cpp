@@ -124,12 +124,23 @@ void ClipboardCapture::absorbDuplicates(const std::shared_ptr<ClipItem> &item)
 
 void ClipboardCapture::trimHistory(qint64 limit, StoreContext &context)
 {
-    FetchRequest request = FetchRequest::of<ClipItem>();
-    request.setPredicate(Predicate::equal(QStringLiteral("isPinned"), false));
-    request.setSortDescriptors({{QStringLiteral("createdAt"), false}});
-    request.setFetchOffset(int(std::min<qint64>(limit, std::numeric_limits<int>::max())));
-    request.setIncludesPendingChanges(false);
-    const auto beyondLimit = context.fetch<ClipItem>(request);
+    // The saved unpinned items beyond the newest `limit` are the oldest (count - limit) of
+    // them. Counting and taking them from the old end costs what is deleted, where skipping
+    // `limit` rows from the new end would cost the whole history on every capture.
+    FetchRequest unpinned = FetchRequest::of<ClipItem>();
+    unpinned.setPredicate(Predicate::equal(QStringLiteral("isPinned"), false));
+    unpinned.setIncludesPendingChanges(false);
+    const auto saved = context.count(unpinned);
+    if (!saved) {
+        klog::error(klog::Category::Capture,
+                    QStringLiteral("trim history: count failed: %1").arg(saved.error().localizedDescription()));
+        return;
+    }
+    if (*saved <= limit)
+        return;
+    unpinned.setSortDescriptors({{QStringLiteral("createdAt"), true}});
+    unpinned.setFetchLimit(int(std::min<qint64>(*saved - limit, std::numeric_limits<int>::max())));
+    const auto beyondLimit = context.fetch<ClipItem>(unpinned);
     if (!beyondLimit) {
         klog::error(klog::Category::Capture,
                     QStringLiteral("trim history: fetch failed: %1").arg(beyondLimit.error().localizedDescription()));
