@@ -5,10 +5,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -154,12 +156,77 @@ std::optional<QVariant> fromJson(const QJsonValue &value, int depthLeft)
     return QVariant();
 }
 
+quint64 readBigEndian(const uchar *p, int size)
+{
+    quint64 value = 0;
+    for (int i = 0; i < size; ++i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+// libplist aborts the process (an assertion) when a dictionary key holds a NUL character,
+// so such property lists are refused before it sees them: every string object of a binary
+// property list is checked through its offset table.
+bool binaryStringsHoldNul(QByteArrayView bytes)
+{
+    const auto *data = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype size = bytes.size();
+    if (size < 8 + 32)
+        return false; // too short for libplist as well
+    const uchar *trailer = data + size - 32;
+    const int offsetSize = trailer[6];
+    const quint64 objectCount = readBigEndian(trailer + 8, 8);
+    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || tableOffset >= quint64(size)
+        || objectCount > (quint64(size) - tableOffset) / quint64(offsetSize))
+        return false;
+    for (quint64 i = 0; i < objectCount; ++i) {
+        const quint64 offset = readBigEndian(data + tableOffset + i * quint64(offsetSize), offsetSize);
+        if (offset >= quint64(size))
+            continue;
+        const uchar marker = data[offset];
+        const int kind = marker >> 4;
+        if (kind != 0x5 && kind != 0x6)
+            continue; // not an ASCII or UTF-16 string
+        quint64 length = marker & 0xF;
+        quint64 start = offset + 1;
+        if (length == 0xF) {
+            if (start >= quint64(size) || (data[start] >> 4) != 0x1)
+                continue;
+            const int lengthSize = 1 << (data[start] & 0xF);
+            if (lengthSize > 8 || start + 1 + quint64(lengthSize) > quint64(size))
+                continue;
+            length = readBigEndian(data + start + 1, lengthSize);
+            start += 1 + quint64(lengthSize);
+        }
+        const quint64 unit = kind == 0x5 ? 1 : 2;
+        if (length > (quint64(size) - std::min(start, quint64(size))) / unit)
+            continue;
+        for (quint64 j = 0; j < length; ++j) {
+            if (unit == 1 ? data[start + j] == 0 : (data[start + 2 * j] == 0 && data[start + 2 * j + 1] == 0))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The same for XML: a character reference to U+0000.
+bool xmlHoldsNul(QByteArrayView bytes)
+{
+    static const QRegularExpression nulReference(QStringLiteral("&#(?:x0*|0+);"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    return bytes.contains('\0') || nulReference.match(QString::fromLatin1(bytes)).hasMatch();
+}
+
 } // namespace
 
 Expected<QVariant, QString> parsePropertyList(QByteArrayView bytes, int maxDepth)
 {
     if (bytes.size() > std::numeric_limits<uint32_t>::max())
         return unexpected(QStringLiteral("property list too large"));
+    const bool binary = bytes.startsWith("bplist");
+    if (binary ? binaryStringsHoldNul(bytes) : xmlHoldsNul(bytes))
+        return unexpected(QStringLiteral("property list holds a NUL character in a string"));
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), uint32_t(bytes.size()), &root);
     const PlistHandle owner(root);

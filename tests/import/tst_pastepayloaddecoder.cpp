@@ -163,6 +163,13 @@ private Q_SLOTS:
         QVERIFY(!badJson);
         QVERIFY(std::holds_alternative<ParseError>(badJson.error()));
 
+        // A dictionary key with a NUL character (found by fuzzing): libplist would abort.
+        QFile nulKey(QStringLiteral(KN_TEST_DATA_DIR "/corpus/decode_items/crash-plist-key-with-nul.bin"));
+        QVERIFY(nulKey.open(QIODevice::ReadOnly));
+        const auto withNul = decodeItems(nulKey.readAll().mid(1), QString());
+        QVERIFY(!withNul);
+        QVERIFY(std::holds_alternative<ParseError>(withNul.error()));
+
         const auto badPlist = decodeItems("bplist00 but nothing after", QString());
         QVERIFY(!badPlist);
         QVERIFY(std::holds_alternative<ParseError>(badPlist.error()));
