@@ -1,0 +1,142 @@
+#include "../capture/StoreFixture.h"
+
+#include "app/AppDelegate.h"
+#include "app/HotKeyManager.h"
+#include "capture/ClipboardCapture.h"
+#include "capture/ClipboardMonitor.h"
+#include "platform/PlatformServices.h"
+#include "platform/fake/FakeGlobalHotKey.h"
+#include "platform/fake/FakePasteKeystrokePoster.h"
+#include "platform/fake/FakePasteboard.h"
+#include "platform/log/Log.h"
+#include "store/ClipLabel.h"
+
+#include <QJsonObject>
+
+namespace {
+
+struct DelegateFixture {
+    StoreFixture store;
+    PlatformServices platform = makeFakeServices();
+
+    FakePasteboard &pasteboard() { return static_cast<FakePasteboard &>(*platform.pasteboard); }
+    FakeGlobalHotKey &hotKey() { return static_cast<FakeGlobalHotKey &>(*platform.hotKey); }
+    FakePasteKeystrokePoster &poster() { return static_cast<FakePasteKeystrokePoster &>(*platform.keystrokePoster); }
+
+    void settle(AppDelegate &delegate)
+    {
+        std::atomic<bool> done = false;
+        delegate.monitor().capture().context().perform([&] { done = true; });
+        QVERIFY(waitFor(done));
+    }
+};
+
+QJsonObject request(const QString &command, const QString &id = {})
+{
+    QJsonObject object{{QStringLiteral("command"), command}};
+    if (!id.isEmpty())
+        object.insert(QStringLiteral("id"), id);
+    return object;
+}
+
+} // namespace
+
+class TestAppDelegate : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void launchingTwiceStartsEverythingOnce()
+    {
+        DelegateFixture f;
+        AppDelegate delegate(f.platform, f.store.defaults, *f.store.container);
+        klog::Recorder recorder;
+        delegate.launch();
+        delegate.launch();
+        f.settle(delegate);
+        QVERIFY(delegate.isLaunched());
+        QVERIFY(delegate.monitor().isStarted());
+        QCOMPARE(f.hotKey().attempts().size(), 1);
+        QCOMPARE(f.store.defaults.string(SettingsKey::activeShortcut), QStringLiteral("⇧⌘V"));
+        QCOMPARE(f.store.defaults.integer(SettingsKey::contentHashVersion), 1);
+        QCOMPARE(f.store.defaults.integer(SettingsKey::sourceAttributionVersion), 1);
+        QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default),
+                 QStringList{QStringLiteral("attribution migration: cleared 0 lock-screen row(s)")});
+    }
+
+    void shortcutFallsBackWhenTheFirstIsTaken()
+    {
+        DelegateFixture f;
+        f.hotKey().holdElsewhere(HotKeyManager::firstChoice);
+        AppDelegate delegate(f.platform, f.store.defaults, *f.store.container);
+        delegate.launch();
+        QCOMPARE(f.store.defaults.string(SettingsKey::activeShortcut), QStringLiteral("⌃⇧V"));
+        klog::Recorder recorder;
+        QVERIFY(f.hotKey().press());
+        QCOMPARE(recorder.messages(klog::Category::App, klog::Level::Info), QStringList{QStringLiteral("shelf requested")});
+    }
+
+    void contentsOnTheClipboardAtLaunchAreNotCapturedButLaterCopiesAre()
+    {
+        DelegateFixture f;
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "before"}});
+        AppDelegate delegate(f.platform, f.store.defaults, *f.store.container);
+        delegate.launch();
+        delegate.monitor().poll();
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "after"}});
+        delegate.monitor().poll();
+        f.settle(delegate);
+        QCOMPARE(f.store.texts(), QStringList{QStringLiteral("after")});
+    }
+
+    void requestsFromOtherProcesses()
+    {
+        DelegateFixture f;
+        AppDelegate delegate(f.platform, f.store.defaults, *f.store.container);
+        delegate.launch();
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "kept"}});
+        delegate.monitor().poll();
+        f.settle(delegate);
+        const QString id = uuidString(*f.store.items().first()->id());
+
+        QVERIFY(delegate.handleRequest(request(QStringLiteral("pause"))).value(QStringLiteral("ok")).toBool());
+        QVERIFY(delegate.monitor().isPaused());
+        QVERIFY(delegate.handleRequest(request(QStringLiteral("resume"))).value(QStringLiteral("ok")).toBool());
+        QVERIFY(!delegate.monitor().isPaused());
+
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "newer"}});
+        QVERIFY(delegate.handleRequest(request(QStringLiteral("copy"), id)).value(QStringLiteral("ok")).toBool());
+        QCOMPARE(f.pasteboard().entries(), (QList<QPair<QString, QByteArray>>{{PasteboardType::string, "kept"}}));
+        f.settle(delegate);
+        // The outside copy made just before was captured first; the copy back was not.
+        QCOMPARE(f.store.texts(), (QStringList{QStringLiteral("newer"), QStringLiteral("kept")}));
+
+        QVERIFY(delegate.handleRequest(request(QStringLiteral("paste"), id)).value(QStringLiteral("ok")).toBool());
+        QCOMPARE(f.poster().rememberedCount(), 1);
+        QTRY_COMPARE(f.poster().postedCount(), 1);
+
+        const QJsonObject unknown = delegate.handleRequest(request(QStringLiteral("copy"), QUuid::createUuid().toString()));
+        QVERIFY(!unknown.value(QStringLiteral("ok")).toBool());
+        QVERIFY(unknown.value(QStringLiteral("error")).toString().startsWith(QStringLiteral("no item with id")));
+        QVERIFY(!delegate.handleRequest(request(QStringLiteral("reboot"))).value(QStringLiteral("ok")).toBool());
+    }
+
+    void ownerQuittingOffersTheNewestItemAgain()
+    {
+        DelegateFixture f;
+        AppDelegate delegate(f.platform, f.store.defaults, *f.store.container);
+        delegate.launch();
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "older"}});
+        delegate.monitor().poll();
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "newest"}});
+        delegate.monitor().poll();
+        f.pasteboard().ownerQuits();
+        QTRY_COMPARE(f.pasteboard().entries(), (QList<QPair<QString, QByteArray>>{{PasteboardType::string, "newest"}}));
+        delegate.monitor().poll();
+        f.settle(delegate);
+        QCOMPARE(f.store.texts(), (QStringList{QStringLiteral("newest"), QStringLiteral("older")}));
+    }
+};
+
+QTEST_MAIN(TestAppDelegate)
+#include "tst_appdelegate.moc"
