@@ -313,6 +313,20 @@ bool StoreContext::loadScalars(const QList<StoreObject *> &objects)
     return true;
 }
 
+void StoreContext::loadInChunks(const QList<StoreObject *> &objects)
+{
+    constexpr qsizetype chunk = 500;
+    for (int entity = 0; entity < int(m_registry.size()); ++entity) {
+        QList<StoreObject *> ofEntity;
+        for (StoreObject *object : objects) {
+            if (object->entityIndex() == entity)
+                ofEntity.append(object);
+        }
+        for (qsizetype start = 0; start < ofEntity.size(); start += chunk)
+            loadScalars(ofEntity.mid(start, chunk));
+    }
+}
+
 void StoreContext::fulfillFault(StoreObject *object, int attribute)
 {
     if (!isOnQueue()) {
@@ -459,14 +473,6 @@ void StoreContext::mergeChanges(const ObjectChanges &changes)
         holders.append(registeredObject(object->entityIndex(), object->m_key));
         unloadUnchanged(object);
     }
-    for (int entity = 0; entity < int(m_registry.size()); ++entity) {
-        QList<StoreObject *> ofEntity;
-        for (StoreObject *object : std::as_const(reload)) {
-            if (object->entityIndex() == entity)
-                ofEntity.append(object);
-        }
-        for (qsizetype start = 0; start < ofEntity.size(); start += 500)
-            loadScalars(ofEntity.mid(start, 500));
-    }
+    loadInChunks(reload);
     Q_EMIT objectsDidChange(changes);
 }

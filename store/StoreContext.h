@@ -132,6 +132,9 @@ public:
     // The object with this identifier, loaded from the store when not yet in the context;
     // ObjectNotFound once it is gone.
     StoreResult<StoreObjectPtr> existingObject(const ObjectId &id);
+    // The objects with these identifiers that still exist, loaded with one query, in the
+    // order given; the ones that are gone are left out.
+    StoreResult<QList<StoreObjectPtr>> existingObjects(const QList<ObjectId> &ids);
 
 Q_SIGNALS:
     // After every successful save, on this context's queue.
@@ -143,6 +146,7 @@ Q_SIGNALS:
 private:
     friend class StoreContainer;
     friend class StoreCoordinator;
+    friend class FetchedResultsModel;
     friend class StoreObject;
 
     StoreContext(std::shared_ptr<StoreCoordinator> coordinator, ConcurrencyType concurrency);
@@ -165,6 +169,8 @@ private:
     // Loading values.
     void fulfillFault(StoreObject *object, int attribute);
     bool loadScalars(const QList<StoreObject *> &objects);
+    // Loads objects of any entities, a few hundred per query.
+    void loadInChunks(const QList<StoreObject *> &objects);
     void setScalarsFromRow(StoreObject *object, const sql::Statement &row, int firstColumn);
     void unloadUnchanged(StoreObject *object);
 

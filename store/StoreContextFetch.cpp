@@ -1,96 +1,17 @@
 #include "store/StoreContext.h"
 
-#include "store/PredicateSql.h"
+#include "store/FetchQuery.h"
 #include "store/Schema.h"
 #include "store/StorageValues.h"
 #include "store/StoreCoordinator.h"
 #include "store/sql/SqlConnection.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QSet>
 
 #include <algorithm>
 
-namespace {
+using namespace fetchquery;
 
-// The pieces of one SELECT over an entity's table, with its bindings.
-struct Query {
-    QString where;
-    QString order;
-    QVariantList bindings;
-    QList<int> sortAttributes;
-    QList<bool> ascending;
-};
-
-StoreError invalidRequest(const QString &detail)
-{
-    return StoreError{StoreError::Code::InvalidRequest, 0, detail};
-}
-
-StoreResult<const EntityDescription *> entityOf(const ObjectModel &model, const FetchRequest &request)
-{
-    const EntityDescription *entity = model.entity(request.entityName());
-    if (!entity)
-        return invalidRequest(QStringLiteral("no entity named %1").arg(request.entityName()));
-    return entity;
-}
-
-StoreResult<Query> buildQuery(const EntityDescription &entity, const FetchRequest &request)
-{
-    Query query;
-    if (request.predicate()) {
-        auto compiled = compilePredicate(entity, *request.predicate());
-        if (!compiled)
-            return compiled.error();
-        query.where = compiled->sql;
-        query.bindings = compiled->bindings;
-    }
-    QStringList order;
-    for (const SortDescriptor &sort : request.sortDescriptors()) {
-        const int index = entity.indexOf(sort.key);
-        if (index < 0 || entity.attributes[index].isBinary())
-            return invalidRequest(QStringLiteral("%1 cannot be sorted by %2").arg(entity.name, sort.key));
-        order.append(QStringLiteral("t.%1 %2").arg(sort.key, sort.ascending ? QStringLiteral("ASC") : QStringLiteral("DESC")));
-        query.sortAttributes.append(index);
-        query.ascending.append(sort.ascending);
-    }
-    // Ties go by primary key, in the direction of the last key, which lets SQLite walk a
-    // single-column index in either direction.
-    const bool lastAscending = query.ascending.isEmpty() || query.ascending.last();
-    order.append(QStringLiteral("t.pk ") + (lastAscending ? QStringLiteral("ASC") : QStringLiteral("DESC")));
-    query.order = order.join(QStringLiteral(", "));
-    return query;
-}
-
-QString limitClause(const FetchRequest &request)
-{
-    if (request.fetchLimit() <= 0 && request.fetchOffset() <= 0)
-        return {};
-    return QStringLiteral(" LIMIT %1 OFFSET %2")
-        .arg(request.fetchLimit() > 0 ? request.fetchLimit() : -1)
-        .arg(std::max(0, request.fetchOffset()));
-}
-
-QString keyListJson(const QSet<qint64> &keys)
-{
-    QJsonArray array;
-    for (qint64 key : keys)
-        array.append(key);
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
-}
-
-QString whereClause(const QString &condition, const QString &exclusion)
-{
-    QStringList parts;
-    if (!condition.isEmpty())
-        parts.append(condition);
-    if (!exclusion.isEmpty())
-        parts.append(exclusion);
-    return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
-}
-
-} // namespace
 
 StoreResult<QList<StoreObjectPtr>> StoreContext::fetch(const FetchRequest &request)
 {
@@ -258,8 +179,7 @@ StoreResult<QList<StoreObjectPtr>> StoreContext::objectsForKeys(int entity, cons
         objects.append(object);
     }
     if (!asFaults) {
-        for (qsizetype start = 0; start < faults.size(); start += 500)
-            loadScalars(faults.mid(start, 500));
+        loadInChunks(faults);
         objects.removeIf([this](const StoreObjectPtr &object) { return object->m_context != this; });
     }
     return objects;
@@ -382,4 +302,24 @@ StoreResult<StoreObjectPtr> StoreContext::existingObject(const ObjectId &id)
     if (object->m_context != this)
         return notFound;
     return object;
+}
+
+StoreResult<QList<StoreObjectPtr>> StoreContext::existingObjects(const QList<ObjectId> &ids)
+{
+    if (auto connection = readyConnection(); !connection)
+        return connection.error();
+    QList<StoreObjectPtr> objects;
+    QList<StoreObject *> faults;
+    for (const ObjectId &id : ids) {
+        if (!id.isValid() || id.isTemporary() || id.entityIndex() >= int(m_registry.size())
+            || id.storeIdentifier() != m_storeIdentifier)
+            continue;
+        StoreObjectPtr object = objectForRow(id.entityIndex(), id.primaryKey());
+        if (object->isFault())
+            faults.append(object.get());
+        objects.append(object);
+    }
+    loadInChunks(faults);
+    objects.removeIf([this](const StoreObjectPtr &object) { return object->m_context != this; });
+    return objects;
 }

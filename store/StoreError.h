@@ -54,9 +54,11 @@ public:
 
     const T &value() const & { return std::get<T>(m_value); }
     T &value() & { return std::get<T>(m_value); }
-    T &&value() && { return std::get<T>(std::move(m_value)); }
+    // By value, so that `for (auto &x : *context->fetch(r))` does not outlive its result.
+    T value() && { return std::get<T>(std::move(m_value)); }
     const T &operator*() const & { return value(); }
     T &operator*() & { return value(); }
+    T operator*() && { return std::get<T>(std::move(m_value)); }
     const T *operator->() const { return &value(); }
     T *operator->() { return &value(); }
 
