@@ -112,14 +112,12 @@ public:
         return selected;
     }
 
-    // The cards a command on the card at `index` covers: the selection when it holds that card,
-    // else that card alone.
-    template<typename Order>
-    QList<qsizetype> targetIndexes(qsizetype index, const Order &order) const
+    // The cards a command on the card at `index` covers, given selectedIndexes(): the selection
+    // when it holds that card, else that card alone.
+    static QList<qsizetype> targetIndexes(const QList<qsizetype> &selectedIndexes, qsizetype index)
     {
-        const QList<qsizetype> selected = selectedIndexes(order);
-        if (selected.contains(index))
-            return selected;
+        if (std::binary_search(selectedIndexes.cbegin(), selectedIndexes.cend(), index))
+            return selectedIndexes;
         return {index};
     }
 

@@ -1,5 +1,5 @@
 #include "shelf/ShelfFetchRequest.h"
-#include "tests/store/StoreTestSupport.h"
+#include "tests/shelf/ShelfTestSupport.h"
 
 using Kind = ShelfFilter::Kind;
 
@@ -9,7 +9,7 @@ const QString labelA = QStringLiteral("6F1C2A9E-0B7D-4C35-9E21-5A8B3D4C7E10");
 const QString labelB = QStringLiteral("0D3E8F52-91AB-4C7E-B6A0-2F4D1C9E8B37");
 
 struct Sample {
-    QString name; // stored as sourceBundleID, which no search looks at
+    QString name;
     ClipKind kind;
     QString text;
     QString fileName = {};
@@ -64,22 +64,6 @@ void fill(StoreContext *context)
         if (!sample.label.isEmpty())
             item->setLabelID(sample.label);
     }
-}
-
-QStringList names(const QList<ClipItemPtr> &items)
-{
-    QStringList result;
-    for (const auto &item : items)
-        result.append(item->sourceBundleID().value_or(QString()));
-    return result;
-}
-
-QStringList list(std::initializer_list<const char *> names)
-{
-    QStringList result;
-    for (const char *name : names)
-        result.append(QString::fromUtf8(name));
-    return result;
 }
 
 } // namespace

@@ -237,7 +237,7 @@ private Q_SLOTS:
         QCOMPARE(leadIndex ? order[*leadIndex] : 0, lead);
         QCOMPARE(cardsAt(selection.selectedIndexes(order), order), selected);
         if (card != 0)
-            QCOMPARE(cardsAt(selection.targetIndexes(order.indexOf(card), order), order), targets);
+            QCOMPARE(cardsAt(Selection::targetIndexes(selection.selectedIndexes(order), order.indexOf(card)), order), targets);
     }
 
     void afterDeletion_data()
