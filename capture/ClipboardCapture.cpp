@@ -58,8 +58,21 @@ ClipboardCapture::~ClipboardCapture()
 {
     for (const QMetaObject::Connection &observer : std::as_const(m_observers))
         disconnect(observer);
-    // Blocks already queued refer to this object: let them finish first.
+    // Queued blocks refer to this object. From now on they do nothing and queue nothing;
+    // the second wait covers what a block running during the first one queued.
+    m_stopping = true;
     m_context->performAndWait([] {});
+    m_context->performAndWait([] {});
+}
+
+void ClipboardCapture::schedule(std::function<void()> block)
+{
+    if (m_stopping)
+        return;
+    m_context->perform([this, block = std::move(block)] {
+        if (!m_stopping)
+            block();
+    });
 }
 
 void ClipboardCapture::setHistoryLimit(std::function<qint64()> historyLimit)
@@ -70,7 +83,7 @@ void ClipboardCapture::setHistoryLimit(std::function<qint64()> historyLimit)
 void ClipboardCapture::capture(ClipboardPayload payload, Completion completion)
 {
     const qint64 limit = effectiveLimit(m_historyLimit());
-    m_context->perform([this, payload = std::move(payload), limit, completion = std::move(completion)] {
+    schedule([this, payload = std::move(payload), limit, completion = std::move(completion)] {
         captureNow(payload, limit);
         if (completion)
             completion();

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,6 +59,8 @@ public:
     StoreContext &context() const { return *m_context; }
 
 private:
+    // Runs the block on the capture context, unless this object is being destroyed.
+    void schedule(std::function<void()> block);
     void captureNow(const ClipboardPayload &payload, qint64 limit);
     void absorbDuplicates(const std::shared_ptr<class ClipItem> &item);
     void healNow(const QList<HealRecord> &records);
@@ -73,5 +76,6 @@ private:
     std::shared_ptr<StoreContext> m_context;
     std::function<qint64()> m_historyLimit;
     bool m_remoteCollapseScheduled = false;
+    std::atomic<bool> m_stopping = false;
     QList<QMetaObject::Connection> m_observers;
 };

@@ -65,7 +65,7 @@ void ClipboardCapture::storeDidChangeRemotely()
 
 void ClipboardCapture::collapseAllDuplicates(Completion completion)
 {
-    m_context->perform([this, completion = std::move(completion)] { collapseNow(completion); });
+    schedule([this, completion = std::move(completion)] { collapseNow(completion); });
 }
 
 void ClipboardCapture::collapseNow(const Completion &completion)
@@ -106,7 +106,7 @@ void ClipboardCapture::collapseNow(const Completion &completion)
 
 void ClipboardCapture::heal(QList<HealRecord> records, Completion completion)
 {
-    m_context->perform([this, records = std::move(records), completion = std::move(completion)] {
+    schedule([this, records = std::move(records), completion = std::move(completion)] {
         healNow(records);
         if (completion)
             completion();
@@ -167,7 +167,7 @@ void ClipboardCapture::runAttributionMigration(Completion completion)
             completion();
         return;
     }
-    m_context->perform([this, completion = std::move(completion)] {
+    schedule([this, completion = std::move(completion)] {
         if (attributionMigrationNow())
             collapseAllDuplicates(completion);
         else if (completion)
@@ -207,7 +207,7 @@ void ClipboardCapture::runHashMigration(Completion completion)
             completion();
         return;
     }
-    m_context->perform([this, completion = std::move(completion)] {
+    schedule([this, completion = std::move(completion)] {
         hashMigrationNow();
         if (completion)
             completion();

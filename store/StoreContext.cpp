@@ -62,7 +62,9 @@ void StoreContext::attachConnection(std::unique_ptr<sql::Connection> connection)
 
 StoreContext::~StoreContext()
 {
-    // Wait for queued blocks before anything they might touch goes away.
+    // Let queued blocks finish while the context is whole; a block queued meanwhile runs
+    // during the queue's own teardown and finds the context off its queue.
+    m_queue->runAndWait([] { });
     m_queue.reset();
     for (const auto &object : registeredObjects())
         object->m_context = nullptr;

@@ -77,7 +77,7 @@ public:
         performAndWait(std::function<void()>([&] { result.emplace(block()); }));
         return std::move(*result);
     }
-    bool isOnQueue() const { return m_queue->isCurrent(); }
+    bool isOnQueue() const { return m_queue && m_queue->isCurrent(); }
 
     // A new object with its entity's defaults, saved with the next save().
     template<typename T>
