@@ -126,8 +126,8 @@ std::optional<QString> Compiler::compileSearch(const QStringList &attributes, co
     for (const QString &attribute : attributes)
         tests.append(QStringLiteral("instr(f.%1, %2) > 0").arg(attribute, bind(folded)));
     const QString anyTest = tests.join(QStringLiteral(" OR "));
-    if (m_scope == PredicateScope::WholeTable)
-        return QStringLiteral("t.pk IN (SELECT f.pk FROM %1 f WHERE %2)").arg(schema::foldedTable, anyTest);
+    // A text too short for the index is looked for in every folded row anyway; testing each
+    // row as the outer scan reaches it spares collecting the matches into a temporary set.
     return QStringLiteral("EXISTS (SELECT 1 FROM %1 f WHERE f.pk = t.pk AND (%2))").arg(schema::foldedTable, anyTest);
 }
 

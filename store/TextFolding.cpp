@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <optional>
+
 namespace {
 
 bool isAscii(QStringView text)
@@ -86,6 +88,30 @@ bool utf8StartsWithFolded(const char *data, qsizetype size, const QString &folde
     }
 }
 
+// Most prefixes asked for are ASCII, such as a URL scheme. While the text is ASCII as far as
+// the needle reaches, folding it is lower-casing it. A non-ASCII character within that reach
+// may fold to ASCII (the Kelvin sign to "k"), so it leaves the answer to the general path.
+std::optional<bool> asciiStartsWith(const char *data, qsizetype size, const QString &foldedNeedle,
+                                    TextComparison comparison)
+{
+    const qsizetype length = foldedNeedle.size();
+    for (qsizetype i = 0; i < length; ++i) {
+        const char16_t wanted = foldedNeedle[i].unicode();
+        if (wanted >= 0x80)
+            return std::nullopt;
+        if (i >= size)
+            return false;
+        const auto byte = static_cast<unsigned char>(data[i]);
+        if (byte >= 0x80)
+            return std::nullopt;
+        const char16_t folded = comparison != TextComparison::Exact && byte >= 'A' && byte <= 'Z'
+            ? char16_t(byte + 32) : char16_t(byte);
+        if (folded != wanted)
+            return false;
+    }
+    return true;
+}
+
 void sqlFold(sqlite3_context *context, int, sqlite3_value **argv)
 {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
@@ -122,7 +148,9 @@ void sqlBeginsWith(sqlite3_context *context, int, sqlite3_value **argv)
         return;
     }
     const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(argv[0]));
-    const bool found = utf8StartsWithFolded(data, sqlite3_value_bytes(argv[0]), needle, comparison);
+    const qsizetype size = sqlite3_value_bytes(argv[0]);
+    const std::optional<bool> quick = asciiStartsWith(data, size, needle, comparison);
+    const bool found = quick ? *quick : utf8StartsWithFolded(data, size, needle, comparison);
     sqlite3_result_int(context, found ? 1 : 0);
 }
 

@@ -18,6 +18,8 @@ struct Sample {
 const QList<Sample> &samples()
 {
     static const QList<Sample> list{
+        {QStringLiteral("\u212Aestrel"), ClipKind::Text, {}, {}, {}, 20},
+        {QStringLiteral("HTTP"), ClipKind::Text, {}, {}, {}, 21},
         {QStringLiteral("Résumé of the year"), ClipKind::Text, {}, {}, QStringLiteral("CV"), 1},
         {QStringLiteral("résumé"), ClipKind::Text, {}, {}, {}, 2, true},
         {QStringLiteral("RESUME"), ClipKind::Text, {}, QStringLiteral("Pâte"), {}, 3},
@@ -159,6 +161,12 @@ private Q_SLOTS:
                 && (Predicate::beginsWith(plainText, QStringLiteral("http://"), c)
                     || Predicate::beginsWith(plainText, QStringLiteral("https://"), c)))
             << QStringList{QStringLiteral("http://example.com"), QStringLiteral("HTTPS://EXAMPLE.COM/path")};
+        QTest::newRow("prefix through a non-ASCII letter that folds to ASCII")
+            << Predicate::beginsWith(plainText, QStringLiteral("KEST"), c) << QStringList{QStringLiteral("\u212Aestrel")};
+        QTest::newRow("prefix longer than the text")
+            << Predicate::beginsWith(plainText, QStringLiteral("http:"), c) << QStringList{QStringLiteral("http://example.com"), QStringLiteral("http://files/report.txt")};
+        QTest::newRow("exact prefix keeps case")
+            << Predicate::beginsWith(plainText, QStringLiteral("HTTP")) << QStringList{QStringLiteral("HTTP"), QStringLiteral("HTTPS://EXAMPLE.COM/path")};
         QTest::newRow("pinned")
             << Predicate::equal(QStringLiteral("isPinned"), true)
             << QStringList{QStringLiteral("résumé"), QStringLiteral("HTTPS://EXAMPLE.COM/path")};
@@ -244,7 +252,8 @@ private Q_SLOTS:
         request.setFetchOffset(10);
         request.setIncludesPendingChanges(false);
         auto beyond = store.view()->fetch<ClipItem>(request);
-        QCOMPARE(textsOf(*beyond), (QStringList{QStringLiteral("RESUME"), QStringLiteral("Résumé of the year")}));
+        QCOMPARE(textsOf(*beyond), (QStringList{QStringLiteral("RESUME"), QStringLiteral("Résumé of the year"),
+                                                QStringLiteral("HTTP"), QStringLiteral("\u212Aestrel")}));
         request.setFetchOffset(0);
         request.setFetchLimit(2);
         QCOMPARE(textsOf(*store.view()->fetch<ClipItem>(request)),
