@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/InstanceChannel.h"
+#include "app/TerminationSignals.h"
 #include "platform/PlatformServices.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/log/Log.h"
@@ -67,6 +68,11 @@ int KestrelnoteApp::run(int &argc, char **argv)
     }
     AppDelegate delegate(platform, defaults, store);
     channel.setHandler([&delegate](const QJsonObject &request) { return delegate.handleRequest(request); });
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &app, [](int signalNumber) {
+        klog::notice(klog::Category::App, QStringLiteral("quitting on signal %1").arg(signalNumber));
+        QCoreApplication::quit();
+    });
     QTimer::singleShot(0, &delegate, &AppDelegate::launch);
     return QApplication::exec();
 }

@@ -263,6 +263,24 @@ private Q_SLOTS:
         QVERIFY(!s.m_app.waitForFinished(500));
         QCOMPARE(s.run({QStringLiteral("resume")}).first, 0);
     }
+
+    // Logout and service managers stop the application with SIGTERM: it quits in order, and
+    // the next start is not mistaken for a second instance.
+    void terminationQuitsInOrder()
+    {
+        Session s;
+        QVERIFY(s.startApplication());
+        s.xclip("kept across restarts");
+        QVERIFY(s.waitForCount(1));
+        s.m_app.terminate();
+        QVERIFY(s.m_app.waitForFinished(10000));
+        QCOMPARE(s.m_app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(s.m_app.exitCode(), 0);
+        QCOMPARE(s.run({QStringLiteral("resume")}).first, 1);
+
+        QVERIFY(s.startApplication());
+        QCOMPARE(s.items().size(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
