@@ -127,6 +127,25 @@ QStringList versionTwoStatements()
     };
 }
 
+QStringList versionThreeStatements(const ObjectModel &model)
+{
+    QStringList statements{
+        QStringLiteral("CREATE TABLE store_counter (id INTEGER PRIMARY KEY CHECK (id = 1), changes INTEGER NOT NULL)"),
+        QStringLiteral("INSERT INTO store_counter (id, changes) VALUES (1, 0)"),
+        QStringLiteral("ALTER TABLE store_transactions ADD COLUMN changesBefore INTEGER"),
+        QStringLiteral("ALTER TABLE store_transactions ADD COLUMN changesAfter INTEGER"),
+    };
+    const QString bump = QStringLiteral("UPDATE store_counter SET changes = changes + 1 WHERE id = 1;");
+    for (const auto &entity : model.entities) {
+        for (const char *event : {"INSERT", "UPDATE", "DELETE"}) {
+            const QString name = QLatin1String(event).toString().toLower();
+            statements.append(QStringLiteral("CREATE TRIGGER %1_count_%2 AFTER %3 ON %1 BEGIN %4 END")
+                                  .arg(tableName(entity), name, QLatin1String(event), bump));
+        }
+    }
+    return statements;
+}
+
 QStringList migrationToTwo()
 {
     QStringList statements = versionTwoStatements();
@@ -201,6 +220,15 @@ StoreResult<void> verifyTables(sql::Connection &connection, const ObjectModel &m
                                QStringLiteral("processID"), QStringLiteral("origin"), QStringLiteral("changes")});
         !result)
         return result;
+    if (version >= 3) {
+        if (auto result = require(QStringLiteral("store_counter"), {QStringLiteral("id"), QStringLiteral("changes")});
+            !result)
+            return result;
+        if (auto result = require(QStringLiteral("store_transactions"),
+                                  {QStringLiteral("changesBefore"), QStringLiteral("changesAfter")});
+            !result)
+            return result;
+    }
     if (version < 2)
         return {};
     QStringList folded{primaryKey};
@@ -228,22 +256,11 @@ StoreError asMigrationFailure(const StoreError &error, int fromVersion)
 
 StoreResult<void> prepareInTransaction(sql::Connection &connection, const ObjectModel &model)
 {
-    auto application = connection.queryInt64(QStringLiteral("PRAGMA application_id"));
-    if (!application)
-        return application.error();
-    auto version = connection.queryInt64(QStringLiteral("PRAGMA user_version"));
+    auto version = storedVersion(connection);
     if (!version)
         return version.error();
-    auto objects = connection.queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
-    if (!objects)
-        return objects.error();
-
-    if (*application == 0 && *version == 0 && *objects == 0)
+    if (*version == 0)
         return createSchemaVersion(connection, model, currentVersion);
-    if (*application != applicationId)
-        return unknownSchema(QStringLiteral("not a Kestrelnote store"));
-    if (*version < 1 || *version > currentVersion)
-        return unknownSchema(QStringLiteral("version %1").arg(*version));
     if (*version == 1) {
         if (auto result = verifyTables(connection, model, 1); !result)
             return result;
@@ -251,6 +268,14 @@ StoreResult<void> prepareInTransaction(sql::Connection &connection, const Object
             return asMigrationFailure(result.error(), 1);
         if (auto result = setVersion(connection, 2); !result)
             return asMigrationFailure(result.error(), 1);
+    }
+    if (*version <= 2) {
+        if (auto result = verifyTables(connection, model, 2); !result)
+            return result;
+        if (auto result = runAll(connection, versionThreeStatements(model)); !result)
+            return asMigrationFailure(result.error(), 2);
+        if (auto result = setVersion(connection, 3); !result)
+            return asMigrationFailure(result.error(), 2);
     }
     return verifyTables(connection, model, currentVersion);
 }
@@ -290,12 +315,34 @@ StoreResult<void> createSchemaVersion(sql::Connection &connection, const ObjectM
     QStringList statements = versionOneStatements(model);
     if (version >= 2)
         statements.append(versionTwoStatements());
+    if (version >= 3)
+        statements.append(versionThreeStatements(model));
     statements.append(QStringLiteral("PRAGMA application_id = ") + QString::number(applicationId));
     statements.append(QStringLiteral("INSERT INTO store_metadata (key, value) VALUES ('storeUUID', '%1')")
                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
     if (auto result = runAll(connection, statements); !result)
         return result;
     return setVersion(connection, version);
+}
+
+StoreResult<int> storedVersion(sql::Connection &connection)
+{
+    auto application = connection.queryInt64(QStringLiteral("PRAGMA application_id"));
+    if (!application)
+        return application.error();
+    auto version = connection.queryInt64(QStringLiteral("PRAGMA user_version"));
+    if (!version)
+        return version.error();
+    auto objects = connection.queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_schema"));
+    if (!objects)
+        return objects.error();
+    if (*application == 0 && *version == 0 && *objects == 0)
+        return 0;
+    if (*application != applicationId)
+        return unknownSchema(QStringLiteral("not a Kestrelnote store"));
+    if (*version < 1 || *version > currentVersion)
+        return unknownSchema(QStringLiteral("version %1").arg(*version));
+    return int(*version);
 }
 
 StoreResult<void> prepareDatabase(sql::Connection &connection, const ObjectModel &model)

@@ -20,13 +20,18 @@ namespace schema {
 
 // 1: entity tables, store metadata and transaction history.
 // 2: the folded copy of the searched texts and its trigram index.
-inline constexpr int currentVersion = 2;
+// 3: a counter of changed rows kept by triggers, recorded before and after each save, so
+//    that writes made without a record (plain SQL) are noticed.
+inline constexpr int currentVersion = 3;
 // "KnSt": marks the file as a Kestrelnote store.
 inline constexpr int applicationId = 0x4B6E5374;
 
 QString tableName(const EntityDescription &entity);
 QString externalTableName(const EntityDescription &entity);
 inline const QString primaryKey = QStringLiteral("pk");
+
+// The number of rows ever inserted, updated or deleted: store_counter.changes.
+inline const QString changeCounterQuery = QStringLiteral("SELECT changes FROM store_counter WHERE id = 1");
 
 // The attributes of ClipItem that text search reads from the folded copy.
 const QStringList &searchedAttributes();
@@ -35,6 +40,10 @@ inline const QString searchTable = QStringLiteral("ClipItem_search");
 
 // Per-connection settings and the SQL functions the schema and the queries rely on.
 StoreResult<void> configureConnection(sql::Connection &connection);
+
+// The schema version of a store: 0 for an empty database, UnknownSchema for anything that
+// is not one of ours or is newer. Reads only, so a foreign file is left as it was.
+StoreResult<int> storedVersion(sql::Connection &connection);
 
 // Creates the schema in an empty database, migrates an older known version in place, and
 // refuses anything else as an unknown schema. Runs in one transaction.

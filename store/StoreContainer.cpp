@@ -128,6 +128,9 @@ StoreResult<void> StoreContainer::open()
     if (auto configured = schema::configureConnection(**connection); !configured)
         return configured;
     if (!inMemory) {
+        // Know the file before changing anything in it.
+        if (auto version = schema::storedVersion(**connection); !version)
+            return version.error();
         if (auto wal = useWriteAheadLog(**connection); !wal)
             return wal;
     }
@@ -146,9 +149,11 @@ StoreResult<void> StoreContainer::open()
     if (!inMemory && m_description.remoteChangeNotifications) {
         auto version = (*connection)->queryInt64(QStringLiteral("PRAGMA data_version"));
         auto last = lastTransactionId(**connection);
-        if (version && last) {
+        auto counted = changeCounter(**connection);
+        if (version && last && counted) {
             m_dataVersion = *version;
             m_lastTransaction = *last;
+            m_lastChangeCount = *counted;
             m_pollTimer.start(m_description.remoteChangePollIntervalMs);
         }
     }
@@ -203,14 +208,28 @@ void StoreContainer::pollForRemoteChanges()
         return;
     m_dataVersion = *version;
 
+    // Read the records and the counter in one snapshot.
+    if (!connection->exec(QStringLiteral("BEGIN")))
+        return;
     auto records = transactionsAfter(*connection, m_lastTransaction, storeIdentifier());
-    if (!records)
+    auto counted = changeCounter(*connection);
+    connection->exec(QStringLiteral("COMMIT"));
+    if (!records || !counted)
         return;
     RemoteChange change;
-    // No record for a change, or records missing before the new ones, means writes that
-    // were not recorded or were pruned unread: anything may have changed.
-    if (records->isEmpty() || records->first().id > m_lastTransaction + 1)
+    // Records missing before the new ones were pruned unread; a break in the chain of
+    // change counts is a write made without a record. Either way anything may have changed.
+    qint64 expected = m_lastChangeCount;
+    if (!records->isEmpty() && records->first().id > m_lastTransaction + 1)
         change.changes.everythingMayHaveChanged = true;
+    for (const TransactionRecord &record : std::as_const(*records)) {
+        if (record.changesBefore != expected)
+            change.changes.everythingMayHaveChanged = true;
+        expected = record.changesAfter;
+    }
+    if (*counted != expected)
+        change.changes.everythingMayHaveChanged = true;
+    m_lastChangeCount = *counted;
     const QString ownOrigin = m_coordinator->origin();
     for (const TransactionRecord &record : std::as_const(*records)) {
         if (record.origin == ownOrigin)

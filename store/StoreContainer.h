@@ -101,4 +101,5 @@ private:
     QTimer m_pollTimer;
     qint64 m_dataVersion = -1;
     qint64 m_lastTransaction = 0;
+    qint64 m_lastChangeCount = 0;
 };

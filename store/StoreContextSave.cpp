@@ -125,6 +125,9 @@ StoreResult<void> StoreContext::writeChanges(sql::Connection &connection, QList<
                                              QList<StoreObject *> &vanished, ObjectChanges &changes)
 {
     const QString store = m_storeIdentifier;
+    auto before = changeCounter(connection);
+    if (!before)
+        return before.error();
     for (const auto &object : std::as_const(m_inserted)) {
         qint64 key = 0;
         if (auto result = insertRow(connection, *object, key); !result)
@@ -148,7 +151,12 @@ StoreResult<void> StoreContext::writeChanges(sql::Connection &connection, QList<
     }
     if (!m_coordinator->description().historyTracking)
         return {};
+    auto after = changeCounter(connection);
+    if (!after)
+        return after.error();
     TransactionRecord record;
+    record.changesBefore = *before;
+    record.changesAfter = *after;
     record.author = m_author;
     record.contextName = m_name;
     record.origin = m_coordinator->origin();

@@ -1,6 +1,7 @@
 #include "store/TransactionHistory.h"
 
 #include "store/Model.h"
+#include "store/Schema.h"
 #include "store/sql/SqlConnection.h"
 
 #include <QCoreApplication>
@@ -66,8 +67,8 @@ ObjectChanges decodeChanges(const QString &text, const QString &store)
 StoreResult<void> appendTransaction(sql::Connection &connection, const TransactionRecord &record)
 {
     auto insert = connection.cached(QStringLiteral(
-        "INSERT INTO store_transactions (timestamp, author, contextName, processID, origin, changes) "
-        "VALUES (?, ?, ?, ?, ?, ?)"));
+        "INSERT INTO store_transactions (timestamp, author, contextName, processID, origin, changes, "
+        "changesBefore, changesAfter) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     if (!insert)
         return insert.error();
     sql::Statement &statement = **insert;
@@ -77,6 +78,8 @@ StoreResult<void> appendTransaction(sql::Connection &connection, const Transacti
     statement.bindInt64(4, QCoreApplication::applicationPid());
     statement.bindText(5, record.origin);
     statement.bindText(6, encodeChanges(record.changes));
+    statement.bindInt64(7, record.changesBefore);
+    statement.bindInt64(8, record.changesAfter);
     if (auto result = statement.exec(); !result)
         return result;
     const qint64 id = connection.lastInsertRowId();
@@ -91,7 +94,8 @@ StoreResult<QList<TransactionRecord>> transactionsAfter(sql::Connection &connect
                                                         const QString &storeIdentifier)
 {
     auto query = connection.cached(QStringLiteral(
-        "SELECT id, timestamp, author, contextName, processID, origin, changes FROM store_transactions "
+        "SELECT id, timestamp, author, contextName, processID, origin, changes, changesBefore, changesAfter "
+        "FROM store_transactions "
         "WHERE id > ? ORDER BY id"));
     if (!query)
         return query.error();
@@ -107,6 +111,8 @@ StoreResult<QList<TransactionRecord>> transactionsAfter(sql::Connection &connect
         record.processId = statement.int64(4);
         record.origin = statement.text(5);
         record.changes = decodeChanges(statement.text(6), storeIdentifier);
+        record.changesBefore = statement.int64(7);
+        record.changesAfter = statement.int64(8);
         records.append(record);
     }
     if (statement.hasError())
@@ -118,4 +124,15 @@ StoreResult<QList<TransactionRecord>> transactionsAfter(sql::Connection &connect
 StoreResult<qint64> lastTransactionId(sql::Connection &connection)
 {
     return connection.queryInt64(QStringLiteral("SELECT coalesce(max(id), 0) FROM store_transactions"));
+}
+
+StoreResult<qint64> changeCounter(sql::Connection &connection)
+{
+    auto query = connection.cached(schema::changeCounterQuery);
+    if (!query)
+        return query.error();
+    if (!(*query)->next())
+        return (*query)->hasError() ? (*query)->error()
+                                    : StoreError{StoreError::Code::UnknownSchema, 0, QStringLiteral("no change counter")};
+    return (*query)->int64(0);
 }

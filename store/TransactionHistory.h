@@ -22,6 +22,10 @@ struct TransactionRecord {
     qint64 processId = 0;
     QString origin;
     ObjectChanges changes;
+    // The store's count of changed rows before and after this transaction. A record whose
+    // "before" is not the previous record's "after" had unrecorded writes before it.
+    qint64 changesBefore = 0;
+    qint64 changesAfter = 0;
 };
 
 // How many records are kept; older ones are dropped as new ones come. A reader that falls
@@ -34,3 +38,4 @@ StoreResult<void> appendTransaction(sql::Connection &connection, const Transacti
 StoreResult<QList<TransactionRecord>> transactionsAfter(sql::Connection &connection, qint64 afterId,
                                                         const QString &storeIdentifier);
 StoreResult<qint64> lastTransactionId(sql::Connection &connection);
+StoreResult<qint64> changeCounter(sql::Connection &connection);

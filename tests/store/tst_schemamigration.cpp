@@ -1,0 +1,112 @@
+#include "StoreTestSupport.h"
+
+#include "store/Schema.h"
+#include "store/TextFolding.h"
+#include "store/sql/SqlConnection.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+// A store as an older version made it, with items written by plain SQL.
+void makeOldStore(const QString &path, int version)
+{
+    auto connection = sql::Connection::open(path, {});
+    QVERIFY(connection);
+    // Older stores were written by the same functions the triggers of version 2 call.
+    QCOMPARE(registerFoldingFunctions((*connection)->handle()), SQLITE_OK);
+    QVERIFY((*connection)->exec(QStringLiteral("BEGIN")));
+    QVERIFY(schema::createSchemaVersion(**connection, makeModel(), version));
+    QVERIFY((*connection)->exec(QStringLiteral(
+        "INSERT INTO ClipItem (createdAt, kind, plainText, contentHash, isPinned, title) VALUES "
+        "(1700000000000, 'text', 'Résumé for the interview', 11, 1, 'CV'), "
+        "(1700000001000, 'file', '/home/u/Été.pdf', 12, 0, NULL); "
+        "INSERT INTO ClipItem_external (pk, imageData) VALUES (2, x'89504E47');"
+        "INSERT INTO store_transactions (timestamp, author, origin, changes) VALUES (1, 'old', 'x', '{}');"
+        "COMMIT")));
+}
+
+qint64 queryValue(const QString &path, const QString &sql)
+{
+    auto connection = sql::Connection::open(path, {});
+    return *(*connection)->queryInt64(sql);
+}
+
+} // namespace
+
+class TestSchemaMigration : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void olderStoresAreMigratedInPlace_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::newRow("version 1") << 1;
+        QTest::newRow("version 2") << 2;
+    }
+
+    void olderStoresAreMigratedInPlace()
+    {
+        QFETCH(int, version);
+        TestStore store;
+        store.container.reset();
+        QFile::remove(store.path());
+        makeOldStore(store.path(), version);
+        QCOMPARE(queryValue(store.path(), QStringLiteral("PRAGMA user_version")), version);
+
+        QVERIFY(store.open());
+        QCOMPARE(queryValue(store.path(), QStringLiteral("PRAGMA user_version")), schema::currentVersion);
+        auto items = store.view()->fetch<ClipItem>(itemsNewestFirst());
+        QCOMPARE(textsOf(*items), (QStringList{QStringLiteral("/home/u/Été.pdf"), QStringLiteral("Résumé for the interview")}));
+        QCOMPARE(items->at(1)->title(), std::optional<QString>(QStringLiteral("CV")));
+        QVERIFY(items->at(1)->isPinned());
+        QCOMPARE(items->at(0)->imageData(), std::optional<QByteArray>(QByteArray("\x89PNG", 4)));
+        // The search index covers what was there before.
+        FetchRequest search = FetchRequest::of<ClipItem>();
+        search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("resume"),
+                                                TextComparison::CaseDiacriticInsensitive));
+        QCOMPARE(*store.view()->count(search), 1);
+        search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("ete.pdf"),
+                                                TextComparison::CaseDiacriticInsensitive));
+        QCOMPARE(*store.view()->count(search), 1);
+        // New saves work and keep the index.
+        insertText(store.view(), QStringLiteral("another résumé"));
+        QVERIFY(store.view()->save());
+        search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("RESUME"),
+                                                TextComparison::CaseDiacriticInsensitive));
+        QCOMPARE(*store.view()->count(search), 2);
+        store.reopen();
+        QVERIFY(store.container->isLoaded());
+    }
+
+    void aStoreMissingPartsIsUnknown_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("missing column") << QStringLiteral("ALTER TABLE ClipItem DROP COLUMN title");
+        QTest::newRow("missing index table") << QStringLiteral("DROP TABLE ClipItem_search");
+        QTest::newRow("no identifier") << QStringLiteral("DELETE FROM store_metadata");
+    }
+
+    void aStoreMissingPartsIsUnknown()
+    {
+        QFETCH(QString, damage);
+        TestStore store;
+        store.container.reset();
+        {
+            auto connection = sql::Connection::open(store.path(), {});
+            // Triggers that read a column keep it from being dropped.
+            QVERIFY((*connection)->exec(QStringLiteral("DROP TRIGGER ClipItem_fold_insert; DROP TRIGGER ClipItem_fold_update")));
+            QVERIFY((*connection)->exec(damage));
+        }
+        StoreContainer container(QStringLiteral("Kestrelnote"));
+        container.storeDescription().path = store.path();
+        auto loaded = container.loadPersistentStore();
+        QVERIFY(!loaded);
+        QCOMPARE(loaded.error().code, StoreError::Code::UnknownSchema);
+        QVERIFY(isCorruptStoreError(loaded.error()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSchemaMigration)
+#include "tst_schemamigration.moc"
