@@ -1,8 +1,11 @@
 // A second process for the store tests: writes the same store file while a test holds it
-// open, or holds locks on it.
+// open, holds locks on it, or saves in a loop until it is killed.
 //   store_helper write <path> <count> <author>   one save of <count> text items
 //   store_helper delete-raw <path>                deletes every item with plain SQL, unrecorded
 //   store_helper lock <path>                      holds an exclusive lock until stdin closes
+//   store_helper loop <path>                      saves batches forever, printing "committed N"
+
+#include "StoreRows.h"
 
 #include "store/ClipItem.h"
 #include "store/StoreContainer.h"
@@ -71,6 +74,24 @@ int holdLock(const QString &path)
     return 0;
 }
 
+int saveForever(const QString &path)
+{
+    StoreContainer container(QStringLiteral("Kestrelnote"));
+    container.storeDescription().path = path;
+    if (auto loaded = container.loadPersistentStore(); !loaded)
+        return fail(loaded.error().localizedDescription());
+    StoreContext *context = container.viewContext();
+    for (int transaction = 0;; ++transaction) {
+        for (int i = 0; i < storerows::rowsPerTransaction; ++i)
+            storerows::fill(*context->insert<ClipItem>(), transaction, i);
+        if (auto saved = context->save(); !saved)
+            return fail(saved.error().localizedDescription());
+        context->refreshAll();
+        std::printf("committed %d\n", transaction + 1);
+        std::fflush(stdout);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -78,7 +99,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     if (arguments.size() < 3)
-        return fail(QStringLiteral("usage: store_helper write|delete-raw|lock <path> ..."));
+        return fail(QStringLiteral("usage: store_helper write|delete-raw|lock|loop <path> ..."));
     const QString command = arguments[1];
     const QString path = arguments[2];
     if (command == QLatin1String("write") && arguments.size() == 5)
@@ -87,5 +108,7 @@ int main(int argc, char *argv[])
         return deleteRaw(path);
     if (command == QLatin1String("lock"))
         return holdLock(path);
+    if (command == QLatin1String("loop"))
+        return saveForever(path);
     return fail(QStringLiteral("unknown command ") + command);
 }

@@ -1,0 +1,148 @@
+#include "FaultVfs.h"
+#include "StoreRows.h"
+#include "StoreTestSupport.h"
+
+#include "store/FetchedResultsModel.h"
+#include "store/sql/SqlConnection.h"
+
+#include <QProcess>
+
+#include <sqlite3.h>
+#include <csignal>
+
+namespace {
+
+QString integrity(const QString &path)
+{
+    auto connection = sql::Connection::open(path, {});
+    if (!connection)
+        return connection.error().message;
+    auto statement = (*connection)->prepare(QStringLiteral("PRAGMA integrity_check"));
+    if (!statement || !statement->next())
+        return QStringLiteral("integrity check did not run");
+    return statement->text(0);
+}
+
+QList<ObjectId> listed(const FetchedResultsModel &model)
+{
+    QList<ObjectId> ids;
+    for (int row = 0; row < model.rowCount(); ++row)
+        ids.append(model.objectIdAt(row));
+    return ids;
+}
+
+} // namespace
+
+class TestCrashSafety : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aKilledWriterLeavesWholeTransactions_data()
+    {
+        QTest::addColumn<int>("commitsBeforeKill");
+        QTest::addColumn<int>("extraDelayMs");
+        QTest::newRow("early") << 2 << 0;
+        QTest::newRow("mid-save") << 10 << 7;
+        QTest::newRow("later") << 25 << 23;
+    }
+
+    void aKilledWriterLeavesWholeTransactions()
+    {
+        QFETCH(int, commitsBeforeKill);
+        QFETCH(int, extraDelayMs);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
+        QProcess writer;
+        writer.start(QStringLiteral(KN_STORE_HELPER), {QStringLiteral("loop"), path});
+        QVERIFY(writer.waitForStarted());
+        int committed = 0;
+        while (committed < commitsBeforeKill) {
+            QVERIFY2(writer.waitForReadyRead(20000), writer.readAllStandardError().constData());
+            while (writer.canReadLine()) {
+                const QByteArray line = writer.readLine().trimmed();
+                if (line.startsWith("committed "))
+                    committed = line.mid(10).toInt();
+            }
+        }
+        QTest::qWait(extraDelayMs);
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        QVERIFY(writer.waitForFinished(5000));
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+        while (writer.canReadLine()) {
+            const QByteArray line = writer.readLine().trimmed();
+            if (line.startsWith("committed "))
+                committed = line.mid(10).toInt();
+        }
+
+        QCOMPARE(integrity(path), QStringLiteral("ok"));
+        StoreContainer container(QStringLiteral("Kestrelnote"));
+        container.storeDescription().path = path;
+        QVERIFY(container.loadPersistentStore());
+        auto items = container.viewContext()->fetch<ClipItem>(FetchRequest::of<ClipItem>());
+        QVERIFY(items);
+        const qsizetype count = items->size();
+        // Whole transactions only: every one that reported, at most one that did not yet.
+        QCOMPARE(count % storerows::rowsPerTransaction, 0);
+        const qsizetype transactions = count / storerows::rowsPerTransaction;
+        QVERIFY2(transactions == committed || transactions == committed + 1,
+                 qPrintable(QStringLiteral("%1 transactions stored, %2 reported").arg(transactions).arg(committed)));
+        for (const auto &item : std::as_const(*items))
+            QVERIFY2(storerows::isWhole(*item), qPrintable(item->title().value_or(QStringLiteral("?"))));
+    }
+
+    void aFullDiskLosesOnlyTheFailedSave()
+    {
+        const QByteArray vfs = faultvfs::install();
+        TestStore store;
+        store.container.reset();
+        StoreContainer container(QStringLiteral("Kestrelnote"));
+        container.storeDescription().path = store.path();
+        container.storeDescription().vfs = vfs;
+        QVERIFY(container.loadPersistentStore());
+        StoreContext *view = container.viewContext();
+        view->setAutomaticallyMergesChanges(true);
+        for (int i = 0; i < 20; ++i)
+            storerows::fill(*view->insert<ClipItem>(), 0, i);
+        QVERIFY(view->save());
+        FetchedResultsModel model(view, itemsNewestFirst());
+        QVERIFY(model.performFetch());
+
+        auto capture = container.newBackgroundContext();
+        faultvfs::failWrites(SQLITE_FULL);
+        StoreResult<void> failed;
+        capture->performAndWait([&] {
+            for (int i = 0; i < 50; ++i)
+                storerows::fill(*capture->insert<ClipItem>(), 1, i);
+            auto all = *capture->fetch<ClipItem>(FetchRequest::of<ClipItem>());
+            capture->deleteObject(all.first());
+            failed = capture->save();
+            capture->rollback();
+        });
+        faultvfs::reset();
+        QVERIFY(!failed);
+        QCOMPARE(failed.error().code, StoreError::Code::DiskFull);
+        QCOMPARE(integrity(store.path()), QStringLiteral("ok"));
+        QCOMPARE(*view->count(FetchRequest::of<ClipItem>()), 20);
+        QCoreApplication::processEvents();
+        QCOMPARE(model.rowCount(), 20);
+
+        // Space again: the next save goes through and the list follows it.
+        StoreResult<void> retried;
+        capture->performAndWait([&] {
+            storerows::fill(*capture->insert<ClipItem>(), 2, 0);
+            retried = capture->save();
+        });
+        QVERIFY2(retried, qPrintable(retried ? QString() : retried.error().message));
+        QTRY_COMPARE(model.rowCount(), 21);
+        QList<ObjectId> fresh;
+        for (const auto &item : *view->fetch(itemsNewestFirst()))
+            fresh.append(item->objectId());
+        QCOMPARE(listed(model), fresh);
+        for (const auto &item : *view->fetch<ClipItem>(FetchRequest::of<ClipItem>()))
+            QVERIFY(storerows::isWhole(*item));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCrashSafety)
+#include "tst_crashsafety.moc"
