@@ -1,0 +1,274 @@
+// Prints the store's figures for histories of 10,000, 100,000 and 1,000,000 text items:
+// saving in batches and one at a time, opening the live list, following a new item,
+// searching, memory and file size. Run from the build folder:
+//   build/bench/bench_store            all three sizes
+//   build/bench/bench_store 100000     one size
+#include "store/ClipItem.h"
+#include "store/FetchedResultsModel.h"
+#include "store/StoreContainer.h"
+#include "store/StoreContext.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Words of several languages so that searches with and without accents find something.
+const QStringList vocabulary{
+    QStringLiteral("the"), QStringLiteral("résumé"), QStringLiteral("meeting"), QStringLiteral("https://example.com/path"),
+    QStringLiteral("été"), QStringLiteral("Straße"), QStringLiteral("naïve"), QStringLiteral("invoice"),
+    QStringLiteral("password"), QStringLiteral("λόγος"), QStringLiteral("東京"), QStringLiteral("café"),
+    QStringLiteral("function"), QStringLiteral("return"), QStringLiteral("address"), QStringLiteral("Zürich"),
+    QStringLiteral("quarterly"), QStringLiteral("report"), QStringLiteral("TODO"), QStringLiteral("numbers"),
+    QStringLiteral("über"), QStringLiteral("déjà"), QStringLiteral("vu"), QStringLiteral("lorem"), QStringLiteral("ipsum"),
+};
+
+qint64 residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/statm"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = status.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * 4096 : 0;
+}
+
+// Sizes like a real clipboard: mostly short, a long tail up to 1 MB.
+int textLength(QRandomGenerator &random)
+{
+    const double roll = random.generateDouble();
+    auto logUniform = [&random](double low, double high) {
+        return int(std::exp(std::log(low) + random.generateDouble() * (std::log(high) - std::log(low))));
+    };
+    if (roll < 0.90)
+        return 5 + int(random.bounded(95));
+    if (roll < 0.99)
+        return logUniform(100, 10'000);
+    if (roll < 0.999)
+        return logUniform(10'000, 100'000);
+    return logUniform(100'000, 1'000'000);
+}
+
+QString makeText(QRandomGenerator &random, int length)
+{
+    QString text;
+    text.reserve(length + 32);
+    while (text.size() < length) {
+        text += vocabulary[random.bounded(int(vocabulary.size()))];
+        text += random.bounded(8) == 0 ? QLatin1Char('\n') : QLatin1Char(' ');
+        if (random.bounded(4) == 0)
+            text += QString::number(random.bounded(100000));
+    }
+    text.truncate(length);
+    return text;
+}
+
+QByteArray makeImage(QRandomGenerator &random)
+{
+    QByteArray bytes(90'000 + int(random.bounded(20'000)), Qt::Uninitialized);
+    for (qsizetype i = 0; i + 4 <= bytes.size(); i += 4) {
+        const quint32 value = random.generate();
+        std::memcpy(bytes.data() + i, &value, 4);
+    }
+    return bytes;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+double percentile95(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(double(values.size()) * 0.95))];
+}
+
+double milliseconds(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+qint64 storeSize(const QString &path)
+{
+    qint64 total = 0;
+    for (const char *suffix : {"", "-wal", "-shm"})
+        total += QFileInfo(path + QLatin1String(suffix)).size();
+    return total;
+}
+
+Predicate searchFor(const QString &text)
+{
+    const auto cd = TextComparison::CaseDiacriticInsensitive;
+    return Predicate::anyOf({Predicate::contains(QStringLiteral("plainText"), text, cd),
+                             Predicate::contains(QStringLiteral("fileName"), text, cd),
+                             Predicate::contains(QStringLiteral("sourceAppName"), text, cd),
+                             Predicate::contains(QStringLiteral("title"), text, cd)});
+}
+
+void run(int itemCount)
+{
+    QRandomGenerator random(7);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
+    StoreContainer container(QStringLiteral("Kestrelnote"));
+    container.storeDescription().path = path;
+    if (auto loaded = container.loadPersistentStore(); !loaded) {
+        std::printf("cannot open the store: %s\n", qPrintable(loaded.error().localizedDescription()));
+        return;
+    }
+    StoreContext *view = container.viewContext();
+    view->setAutomaticallyMergesChanges(true);
+    auto background = container.newBackgroundContext();
+    const bool withImages = itemCount <= 100'000;
+    std::printf("\n== %d text items%s ==\n", itemCount, withImages ? " and 2 % images" : "");
+
+    // Saving in batches of 50 from a background context.
+    const qint64 start = 1'600'000'000'000;
+    qint64 textBytes = 0;
+    int images = 0;
+    double savingMs = 0;
+    for (int done = 0; done < itemCount;) {
+        const int batch = std::min(50, itemCount - done);
+        std::vector<QString> texts;
+        std::vector<QByteArray> pictures;
+        for (int i = 0; i < batch; ++i) {
+            if (withImages && random.bounded(50) == 0) {
+                pictures.push_back(makeImage(random));
+                texts.emplace_back();
+            } else {
+                texts.push_back(makeText(random, textLength(random)));
+                pictures.emplace_back();
+            }
+        }
+        QElapsedTimer timer;
+        timer.start();
+        background->performAndWait([&] {
+            for (int i = 0; i < batch; ++i) {
+                auto item = background->insert<ClipItem>();
+                item->setId(QUuid::createUuid());
+                item->setCreatedAt(QDateTime::fromMSecsSinceEpoch(start + (done + i) * 1000, Qt::UTC));
+                if (!pictures[size_t(i)].isEmpty()) {
+                    item->setKind(ClipKind::Image);
+                    item->setImageData(pictures[size_t(i)]);
+                    ++images;
+                } else {
+                    item->setKind(ClipKind::Text);
+                    item->setPlainText(texts[size_t(i)]);
+                    textBytes += texts[size_t(i)].toUtf8().size();
+                }
+                item->setSourceAppName(QStringLiteral("Editor"));
+                item->setContentHash(qint64(random.generate64()));
+            }
+            if (auto saved = background->save(); !saved)
+                std::printf("save failed: %s\n", qPrintable(saved.error().localizedDescription()));
+            background->refreshAll();
+        });
+        savingMs += milliseconds(timer);
+        done += batch;
+    }
+    QCoreApplication::processEvents();   // the view context takes in the saves
+    std::printf("saved in batches of 50:        %10.0f items/s  (%d images, %.0f MB of text)\n",
+                itemCount / (savingMs / 1000), images, double(textBytes) / 1e6);
+
+    // One item at a time.
+    std::vector<double> single;
+    for (int i = 0; i < 100; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        background->performAndWait([&] {
+            auto item = background->insert<ClipItem>();
+            item->setPlainText(makeText(random, 40));
+            item->setCreatedAt(QDateTime::fromMSecsSinceEpoch(start + qint64(itemCount + i) * 1000, Qt::UTC));
+            (void)background->save();
+        });
+        single.push_back(milliseconds(timer));
+    }
+    QCoreApplication::processEvents();
+    std::printf("one-item save, median:         %10.2f ms\n", median(single));
+
+    // The live list over all items, newest first.
+    const qint64 residentBefore = residentBytes();
+    FetchRequest request = FetchRequest::of<ClipItem>();
+    request.setSortDescriptors({{QStringLiteral("createdAt"), false}});
+    FetchedResultsModel model(view, request);
+    QElapsedTimer openTimer;
+    openTimer.start();
+    (void)model.performFetch();
+    for (int row = 0; row < 20; ++row)
+        model.data(model.index(row), Qt::DisplayRole);
+    const double openMs = milliseconds(openTimer);
+    std::printf("live list open (%d rows):  %10.2f ms\n", model.rowCount(), openMs);
+
+    // A new item saved on a background context, until the list shows it.
+    std::vector<double> follow, followWithSave;
+    for (int i = 0; i < 30; ++i) {
+        QElapsedTimer sinceSave, sinceCommit;
+        bool seen = false;
+        auto connection = QObject::connect(&model, &QAbstractItemModel::rowsInserted, &model, [&] { seen = true; });
+        sinceSave.start();
+        background->performAndWait([&] {
+            auto item = background->insert<ClipItem>();
+            item->setPlainText(makeText(random, 60));
+            item->setCreatedAt(QDateTime::currentDateTimeUtc().addYears(5).addSecs(i));
+            (void)background->save();
+        });
+        sinceCommit.start();
+        while (!seen)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        follow.push_back(milliseconds(sinceCommit));
+        followWithSave.push_back(milliseconds(sinceSave));
+        QObject::disconnect(connection);
+    }
+    std::printf("new item shown, median:        %10.2f ms after the save (%.2f ms with it)\n", median(follow),
+                median(followWithSave));
+
+    // Search of one, three and ten characters, as the shelf runs it.
+    for (int length : {1, 3, 10}) {
+        std::vector<double> times;
+        qint64 matches = 0;
+        for (int i = 0; i < 15; ++i) {
+            QString word = vocabulary[(i * 7) % vocabulary.size()] + QLatin1Char(' ')
+                + vocabulary[(i * 11 + 3) % vocabulary.size()];
+            word = word.mid(int(random.bounded(std::max(1, int(word.size()) - length))), length);
+            if (word.size() < length)
+                word = word.leftJustified(length, QLatin1Char('e'));
+            QElapsedTimer timer;
+            timer.start();
+            (void)model.setPredicate(searchFor(word.toUpper()));
+            times.push_back(milliseconds(timer));
+            matches += model.rowCount();
+        }
+        std::printf("search of %2d characters:       %10.2f ms median, %.2f ms 95th percentile (%lld rows on average)\n",
+                    length, median(times), percentile95(times), matches / 15);
+    }
+    (void)model.setPredicate(std::nullopt);
+    for (int row = 0; row < 50; ++row)
+        model.data(model.index(row), Qt::DisplayRole);
+    std::printf("resident memory listing all:   %10.1f MB (%.1f MB more than before the list)\n",
+                double(residentBytes()) / 1e6, double(residentBytes() - residentBefore) / 1e6);
+    std::printf("file size:                     %10.1f MB\n", double(storeSize(path)) / 1e6);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QList<int> sizes{10'000, 100'000, 1'000'000};
+    if (argc > 1)
+        sizes = {QString::fromLocal8Bit(argv[1]).toInt()};
+    for (int size : sizes)
+        run(size);
+    return 0;
+}
