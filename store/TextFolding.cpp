@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -22,6 +23,55 @@ QString asciiLower(QStringView text)
     for (QChar c : text) {
         const char16_t u = c.unicode();
         *out++ = QChar(u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u);
+    }
+    return result;
+}
+
+char32_t codePointAt(QStringView text, qsizetype i)
+{
+    const QChar unit = text[i];
+    if (unit.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+        return QChar::surrogateToUcs4(unit, text[i + 1]);
+    return unit.unicode();
+}
+
+// Whether decomposing the text before position i and after it separately gives the same
+// as decomposing it whole: canonical reordering never moves a mark across a starter
+// (combining class 0) whose own decomposition also begins with a starter.
+bool isDecompositionBoundary(QStringView text, qsizetype i)
+{
+    if (text[i].isLowSurrogate())
+        return false;
+    const char32_t c = codePointAt(text, i);
+    if (c < 0x300)
+        return true;
+    if (QChar::combiningClass(c) != 0)
+        return false;
+    const QString decomposition = QChar::decomposition(c);
+    return decomposition.isEmpty() || QChar::combiningClass(codePointAt(decomposition, 0)) == 0;
+}
+
+// Canonical decomposition (NFD). Qt decomposes a string in place, which costs time
+// quadratic in its length, so a long text is decomposed in pieces. A run of marks longer
+// than a piece can hold (no real text has one) is cut anyway: at worst the order of the
+// marks kept at the cut differs from a whole decomposition.
+QString decomposed(QStringView text)
+{
+    constexpr qsizetype pieceLength = 128;
+    constexpr qsizetype longestPiece = 16 * pieceLength;
+    if (text.size() <= pieceLength)
+        return text.toString().normalized(QString::NormalizationForm_D);
+    QString result;
+    result.reserve(text.size() + text.size() / 8);
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = std::min(start + pieceLength, text.size());
+        while (end < text.size() && end - start < longestPiece && !isDecompositionBoundary(text, end))
+            ++end;
+        if (end < text.size() && text[end].isLowSurrogate())
+            ++end;
+        result += text.sliced(start, end - start).toString().normalized(QString::NormalizationForm_D);
+        start = end;
     }
     return result;
 }
@@ -166,7 +216,7 @@ QString foldText(QStringView text, TextComparison comparison)
     case TextComparison::CaseDiacriticInsensitive:
         if (isAscii(text))
             return asciiLower(text);
-        return stripMarks(text.toString().normalized(QString::NormalizationForm_D)).toCaseFolded();
+        return stripMarks(decomposed(text)).toCaseFolded();
     }
     return text.toString();
 }
