@@ -6,29 +6,13 @@
 #include "platform/PlatformServices.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/log/Log.h"
-#include "store/StoreContainer.h"
-#include "store/StoreContext.h"
+#include "store/PersistenceController.h"
+#include "store/alert/MessageBoxStoreFailureAlert.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
-
-namespace {
-
-void showStoreFailureAlert(const QString &reason)
-{
-    QMessageBox alert(QMessageBox::Critical, QStringLiteral("Kestrelnote"),
-                      QStringLiteral("Kestrelnote can't open its clipboard history"));
-    alert.setInformativeText(QStringLiteral("The history database couldn't be opened (%1). Try freeing disk space or "
-                                            "restarting your Mac; if this keeps happening, reinstall Kestrelnote.")
-                                 .arg(reason));
-    alert.addButton(QStringLiteral("Quit"), QMessageBox::AcceptRole);
-    alert.exec();
-}
-
-} // namespace
 
 int KestrelnoteApp::run(int &argc, char **argv)
 {
@@ -49,24 +33,22 @@ int KestrelnoteApp::run(int &argc, char **argv)
         return 0;
     }
 
-    StoreContainer store(QStringLiteral("Kestrelnote"));
-    store.storeDescription().path = store.defaultStorePath();
-    if (const auto loaded = store.loadPersistentStore(); !loaded) {
-        klog::error(klog::Category::Persistence,
-                    QStringLiteral("store load failed: %1").arg(loaded.error().localizedDescription()));
-        showStoreFailureAlert(loaded.error().localizedDescription());
-        return 1;
+    MessageBoxStoreFailureAlert storeFailureAlert;
+    PersistenceController::Options persistenceOptions;
+    persistenceOptions.alert = &storeFailureAlert;
+    PersistenceController persistence(false, std::nullopt, persistenceOptions);
+    if (!persistence.isLoaded()) {
+        // Nothing may capture into a store that is not there: only the queued alert runs,
+        // and it quits.
+        return QApplication::exec();
     }
-    store.viewContext()->setAutomaticallyMergesChanges(true);
-    store.viewContext()->setName(QStringLiteral("viewContext"));
-    store.viewContext()->setTransactionAuthor(QStringLiteral("app"));
 
     PlatformServices platform = makePlatformServices();
     if (!platform.pasteboard || !platform.frontApplication || !platform.keystrokePoster) {
         klog::fault(klog::Category::App, QStringLiteral("the clipboard of this display cannot be reached"));
         return 1;
     }
-    AppDelegate delegate(platform, defaults, store);
+    AppDelegate delegate(platform, defaults, persistence.container());
     channel.setHandler([&delegate](const QJsonObject &request) { return delegate.handleRequest(request); });
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &app, [](int signalNumber) {

@@ -3,10 +3,33 @@
 #include "app/cli/ItemJson.h"
 #include "capture/ClipboardCapture.h"
 #include "shelf/LabelOperations.h"
-#include "store/StoreContainer.h"
+#include "store/PersistenceController.h"
 #include "store/StoreContext.h"
+#include "store/StoreFailureAlert.h"
+
+#include <QCoreApplication>
 
 #include <cstdio>
+
+namespace {
+
+// The store failure alert of a terminal: its texts on standard error.
+class StreamStoreFailureAlert : public StoreFailureAlert
+{
+public:
+    explicit StreamStoreFailureAlert(QTextStream &stream) : m_stream(stream) { }
+
+    void show(const QString &messageText, const QString &informativeText, const QString &) override
+    {
+        m_stream << messageText << '\n' << informativeText << '\n';
+        m_stream.flush();
+    }
+
+private:
+    QTextStream &m_stream;
+};
+
+} // namespace
 
 CliSession::CliSession()
     : m_out(stdout)
@@ -23,32 +46,38 @@ CliSession::~CliSession()
 
 bool CliSession::openStore()
 {
-    if (m_container)
-        return true;
-    auto container = std::make_unique<StoreContainer>(QStringLiteral("Kestrelnote"));
-    container->storeDescription().path = container->defaultStorePath();
-    if (const auto loaded = container->loadPersistentStore(); !loaded) {
-        m_err << "Kestrelnote can't open its clipboard history\n"
-              << "The history database couldn't be opened (" << loaded.error().localizedDescription()
-              << "). Try freeing disk space or restarting your Mac; if this keeps happening, reinstall Kestrelnote.\n";
-        m_err.flush();
+    if (m_persistence)
+        return m_persistence->isLoaded();
+    m_storeFailureAlert = std::make_unique<StreamStoreFailureAlert>(m_err);
+    PersistenceController::Options options;
+    options.alert = m_storeFailureAlert.get();
+    // The command fails with exit code 1 instead.
+    options.quit = [] { };
+    m_persistence = std::make_unique<PersistenceController>(false, std::nullopt, options);
+    if (!m_persistence->isLoaded()) {
+        // The alert is queued for an event loop that commands do not run: show it now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         return false;
     }
-    container->viewContext()->setName(QStringLiteral("viewContext"));
-    container->viewContext()->setTransactionAuthor(QStringLiteral("cli"));
-    m_container = std::move(container);
+    // Tells the command line's saves from the application's in the store's history.
+    m_persistence->container().viewContext()->setTransactionAuthor(QStringLiteral("cli"));
     return true;
 }
 
 StoreContext &CliSession::view() const
 {
-    return *m_container->viewContext();
+    return *m_persistence->container().viewContext();
+}
+
+StoreContainer &CliSession::container() const
+{
+    return m_persistence->container();
 }
 
 ClipboardCapture &CliSession::capture()
 {
     if (!m_capture)
-        m_capture = std::make_unique<ClipboardCapture>(*m_container, m_defaults);
+        m_capture = std::make_unique<ClipboardCapture>(container(), m_defaults);
     return *m_capture;
 }
 

@@ -10,8 +10,10 @@
 #include <memory>
 
 class ClipboardCapture;
+class PersistenceController;
 class StoreContainer;
 class StoreContext;
+class StoreFailureAlert;
 
 // Exit codes of the command line.
 namespace ExitCode {
@@ -32,10 +34,11 @@ public:
     QTextStream &err() { return m_err; }
     UserDefaults &defaults() { return m_defaults; }
 
-    // Opens the store; on failure prints why (the store-failure texts) and returns false.
+    // Opens the store as the application does (a damaged store is moved aside and
+    // recreated); on failure prints the store failure alert's texts and returns false.
     bool openStore();
     StoreContext &view() const;
-    StoreContainer &container() const { return *m_container; }
+    StoreContainer &container() const;
     ClipboardCapture &capture();
     // Waits until the capture queue has finished what was scheduled (heals included).
     void settle();
@@ -52,7 +55,8 @@ private:
     QTextStream m_out;
     QTextStream m_err;
     UserDefaults m_defaults;
-    std::unique_ptr<StoreContainer> m_container;
+    std::unique_ptr<StoreFailureAlert> m_storeFailureAlert;
+    std::unique_ptr<PersistenceController> m_persistence;
     std::unique_ptr<ClipboardCapture> m_capture;
 };
 

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -187,6 +188,31 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("Kestrelnote can't open its clipboard history"), run.err.constData());
         QVERIFY(run.err.contains("The history database couldn't be opened ("));
+        QVERIFY(run.err.contains("if this keeps happening, reinstall Kestrelnote.\n"));
+        QVERIFY(run.out.isEmpty());
+        QVERIFY(!QFileInfo::exists(cli.dataFolder() + QStringLiteral("/Kestrelnote.sqlite.broken")));
+    }
+
+    void damagedStoreIsMovedAsideAndStartedAfresh()
+    {
+        Cli cli;
+        QVERIFY(QDir().mkpath(cli.dataFolder()));
+        const QString path = cli.dataFolder() + QStringLiteral("/Kestrelnote.sqlite");
+        const QByteArray damaged = QByteArray("not a database at all, just bytes ").repeated(200);
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(damaged);
+        }
+        const Run first = cli({QStringLiteral("add"), QStringLiteral("text"), QStringLiteral("after the repair")});
+        QCOMPARE(first.exitCode, 0);
+        QVERIFY2(first.err.contains("corrupt store moved aside; recreated empty store"), first.err.constData());
+        QFile broken(path + QStringLiteral(".broken"));
+        QVERIFY(broken.open(QIODevice::ReadOnly));
+        QCOMPARE(broken.readAll(), damaged);
+        const Run count = cli({QStringLiteral("count")});
+        QCOMPARE(count.line(), QStringLiteral("1"));
+        QVERIFY(!count.err.contains("moved aside"));
     }
 };
 

@@ -1,6 +1,7 @@
 // The real application on a real X server: copies made by other clients land in the history,
 // and items go back to the clipboard and into a window.
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -247,6 +248,47 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return s.clipboardText() == QLatin1String("short-lived"); }, 5000));
         QTest::qWait(600);
         QCOMPARE(s.items().size(), 1);
+    }
+
+    void unopenableStoreShowsTheAlertAndQuits()
+    {
+        Session s;
+        const QString folder = s.m_home.filePath(QStringLiteral("data/marrowfieldco/kestrelnote"));
+        // A folder where the database should be: not damaged, so nothing is moved aside.
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/Kestrelnote.sqlite")));
+        s.m_app.setProcessEnvironment(s.m_env);
+        s.m_app.start(QStringLiteral(KN_KESTRELNOTE), {});
+        const auto found = s.run({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                                  QStringLiteral("--name"), QStringLiteral("^Kestrelnote$")},
+                                 QStringLiteral("xdotool"));
+        QCOMPARE(found.first, 0);
+        const QByteArray window = found.second.trimmed().split('\n').first();
+        QVERIFY(!s.m_app.waitForFinished(300));
+        // The one button, "Quit", is the default.
+        s.run({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(window)},
+              QStringLiteral("xdotool"));
+        s.run({QStringLiteral("key"), QStringLiteral("--window"), QString::fromLatin1(window), QStringLiteral("Return")},
+              QStringLiteral("xdotool"));
+        QVERIFY(s.m_app.waitForFinished(10000));
+        QCOMPARE(s.m_app.exitCode(), 1);
+        QVERIFY(QFileInfo(folder + QStringLiteral("/Kestrelnote.sqlite")).isDir());
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/Kestrelnote.sqlite.broken")));
+    }
+
+    void damagedStoreIsReplacedAtLaunch()
+    {
+        Session s;
+        const QString folder = s.m_home.filePath(QStringLiteral("data/marrowfieldco/kestrelnote"));
+        QVERIFY(QDir().mkpath(folder));
+        {
+            QFile file(folder + QStringLiteral("/Kestrelnote.sqlite"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(8192, 'x'));
+        }
+        QVERIFY(s.startApplication());
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/Kestrelnote.sqlite.broken")));
+        s.xclip("captured into the new store");
+        QVERIFY(s.waitForCount(1));
     }
 
     void secondStartWakesTheFirst()
