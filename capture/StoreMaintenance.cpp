@@ -10,8 +10,9 @@
 #include "store/StoreContext.h"
 
 #include <QCoreApplication>
-#include <QSet>
 #include <QTimer>
+
+#include <optional>
 
 namespace {
 
@@ -72,6 +73,8 @@ void ClipboardCapture::collapseNow(const Completion &completion)
 {
     FetchRequest request = FetchRequest::of<ClipItem>();
     request.setPropertiesToFetch({QStringLiteral("contentHash")});
+    // In hash order the scan reads the hash index alone, and duplicates are neighbours.
+    request.setSortDescriptors({{QStringLiteral("contentHash"), true}});
     const auto hashes = m_context->fetchDictionaries(request);
     if (!hashes) {
         klog::error(klog::Category::Capture,
@@ -80,16 +83,13 @@ void ClipboardCapture::collapseNow(const Completion &completion)
             runOnMainQueue(completion);
         return;
     }
-    QSet<qint64> seen;
     QList<qint64> duplicated;
+    std::optional<qint64> previous;
     for (const QVariantMap &row : *hashes) {
         const qint64 hash = row.value(QStringLiteral("contentHash")).toLongLong();
-        if (seen.contains(hash)) {
-            if (!duplicated.contains(hash))
-                duplicated.append(hash);
-        } else {
-            seen.insert(hash);
-        }
+        if (hash == previous && (duplicated.isEmpty() || duplicated.last() != hash))
+            duplicated.append(hash);
+        previous = hash;
     }
     if (duplicated.isEmpty()) {
         if (completion)
