@@ -140,19 +140,26 @@ void ClipboardCapture::trimHistory(qint64 limit, StoreContext &context)
     // The saved unpinned items beyond the newest `limit` are the oldest (count - limit) of
     // them. Counting and taking them from the old end costs what is deleted, where skipping
     // `limit` rows from the new end would cost the whole history on every capture.
-    FetchRequest unpinned = FetchRequest::of<ClipItem>();
-    unpinned.setPredicate(Predicate::equal(QStringLiteral("isPinned"), false));
-    unpinned.setIncludesPendingChanges(false);
-    const auto saved = context.count(unpinned);
-    if (!saved) {
+    // They are counted as all saved items less the pinned ones: SQLite counts a whole table
+    // from its pages, where counting the unpinned would step through each of them.
+    FetchRequest all = FetchRequest::of<ClipItem>();
+    all.setIncludesPendingChanges(false);
+    FetchRequest pinned = all;
+    pinned.setPredicate(Predicate::equal(QStringLiteral("isPinned"), true));
+    const auto savedAll = context.count(all);
+    const auto savedPinned = savedAll ? context.count(pinned) : savedAll;
+    if (!savedPinned) {
         klog::error(klog::Category::Capture,
-                    QStringLiteral("trim history: count failed: %1").arg(saved.error().localizedDescription()));
+                    QStringLiteral("trim history: count failed: %1").arg(savedPinned.error().localizedDescription()));
         return;
     }
-    if (*saved <= limit)
+    const qint64 saved = *savedAll - *savedPinned;
+    if (saved <= limit)
         return;
+    FetchRequest unpinned = all;
+    unpinned.setPredicate(Predicate::equal(QStringLiteral("isPinned"), false));
     unpinned.setSortDescriptors({{QStringLiteral("createdAt"), true}});
-    unpinned.setFetchLimit(int(std::min<qint64>(*saved - limit, std::numeric_limits<int>::max())));
+    unpinned.setFetchLimit(int(std::min<qint64>(saved - limit, std::numeric_limits<int>::max())));
     const auto beyondLimit = context.fetch<ClipItem>(unpinned);
     if (!beyondLimit) {
         klog::error(klog::Category::Capture,
