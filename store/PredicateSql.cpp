@@ -118,17 +118,23 @@ std::optional<QString> Compiler::compileSearch(const QStringList &attributes, co
     const QString folded = foldText(text, TextComparison::CaseDiacriticInsensitive);
     if (folded.isEmpty())
         return QStringLiteral("0");
+    auto anyTest = [&] {
+        QStringList tests;
+        for (const QString &attribute : attributes)
+            tests.append(QStringLiteral("instr(f.%1, %2) > 0").arg(attribute, bind(folded)));
+        return tests.join(QStringLiteral(" OR "));
+    };
     if (m_scope == PredicateScope::WholeTable && codePointCount(folded) >= minimumIndexedLength) {
-        return QStringLiteral("t.pk IN (SELECT rowid FROM %1 WHERE %1 MATCH %2)")
-            .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)));
+        // Rows written by another program that no save has indexed yet are read directly
+        // (CROSS JOIN: from the short waiting list, never by scanning every folded row).
+        const QString indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
+                                    .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)));
+        return QStringLiteral("t.pk IN (%1 UNION ALL SELECT f.pk FROM %2 p CROSS JOIN %3 f ON f.pk = p.pk WHERE %4)")
+            .arg(indexed, schema::pendingIndexTable, schema::foldedTable, anyTest());
     }
-    QStringList tests;
-    for (const QString &attribute : attributes)
-        tests.append(QStringLiteral("instr(f.%1, %2) > 0").arg(attribute, bind(folded)));
-    const QString anyTest = tests.join(QStringLiteral(" OR "));
     // A text too short for the index is looked for in every folded row anyway; testing each
     // row as the outer scan reaches it spares collecting the matches into a temporary set.
-    return QStringLiteral("EXISTS (SELECT 1 FROM %1 f WHERE f.pk = t.pk AND (%2))").arg(schema::foldedTable, anyTest);
+    return QStringLiteral("EXISTS (SELECT 1 FROM %1 f WHERE f.pk = t.pk AND (%2))").arg(schema::foldedTable, anyTest());
 }
 
 StoreResult<const AttributeDescription *> Compiler::checkedAttribute(const Predicate &predicate)

@@ -86,24 +86,44 @@ QStringList versionOneStatements(const ObjectModel &model)
     return statements;
 }
 
+QString prefixedColumns(const QString &prefix)
+{
+    QStringList names;
+    for (const QString &column : searchedAttributes())
+        names.append(prefix + column);
+    return names.join(QStringLiteral(", "));
+}
+
+// Adds the new folded row to the index, inside a trigger on the folded copy.
+QString indexNewRow()
+{
+    return QStringLiteral("INSERT INTO %1(rowid, %2) VALUES (new.pk, %3);")
+        .arg(searchTable, prefixedColumns({}), prefixedColumns(QStringLiteral("new.")));
+}
+
+// Takes the old folded row out of the index: the external-content index needs the values
+// it was given.
+QString unindexOldRow(const QString &condition = {})
+{
+    return QStringLiteral("INSERT INTO %1(%1, rowid, %2) SELECT 'delete', old.pk, %3%4;")
+        .arg(searchTable, prefixedColumns({}), prefixedColumns(QStringLiteral("old.")),
+             condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition);
+}
+
 QStringList versionTwoStatements()
 {
     const QStringList &columns = searchedAttributes();
     const QString list = columns.join(QStringLiteral(", "));
-    QStringList folded, newValues, oldValues, foldedNew, assignments;
+    QStringList folded, foldedNew, assignments;
     for (const QString &column : columns) {
         folded.append(column + QStringLiteral(" TEXT"));
-        newValues.append(QStringLiteral("new.") + column);
-        oldValues.append(QStringLiteral("old.") + column);
         foldedNew.append(QStringLiteral("kn_fold(new.%1, 2)").arg(column));
         assignments.append(QStringLiteral("%1 = kn_fold(new.%1, 2)").arg(column));
     }
     const QString ft = foldedTable;
     const QString st = searchTable;
-    const QString insertIndex = QStringLiteral("INSERT INTO %1(rowid, %2) VALUES (new.pk, %3);")
-                                    .arg(st, list, newValues.join(QStringLiteral(", ")));
-    const QString deleteIndex = QStringLiteral("INSERT INTO %1(%1, rowid, %2) VALUES ('delete', old.pk, %3);")
-                                    .arg(st, list, oldValues.join(QStringLiteral(", ")));
+    const QString insertIndex = indexNewRow();
+    const QString deleteIndex = unindexOldRow();
     return {
         QStringLiteral("CREATE TABLE %1 (pk INTEGER PRIMARY KEY, %2)").arg(ft, folded.join(QStringLiteral(", "))),
         // The folded texts are indexed as they are: the folding already ignores case.
@@ -144,6 +164,30 @@ QStringList versionThreeStatements(const ObjectModel &model)
         }
     }
     return statements;
+}
+
+// Writing to the index ends every statement that wrote to it with a flush of the index, which
+// cost more than all else when each new row was indexed by its own trigger. New rows now wait
+// in a list and are indexed together once per save (indexPendingRows); a row still waiting
+// has no index entries to change or take out.
+QStringList versionFourStatements()
+{
+    const QString ft = foldedTable;
+    const QString pending = pendingIndexTable;
+    const QString indexed = QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 WHERE pk = old.pk)").arg(pending);
+    return {
+        QStringLiteral("CREATE TABLE %1 (pk INTEGER PRIMARY KEY)").arg(pending),
+        QStringLiteral("DROP TRIGGER %1_ai").arg(ft),
+        QStringLiteral("DROP TRIGGER %1_ad").arg(ft),
+        QStringLiteral("DROP TRIGGER %1_au").arg(ft),
+        QStringLiteral("CREATE TRIGGER %1_ai AFTER INSERT ON %1 BEGIN INSERT INTO %2 (pk) VALUES (new.pk); END")
+            .arg(ft, pending),
+        // One trigger, so that the index is asked before the row leaves the waiting list.
+        QStringLiteral("CREATE TRIGGER %1_ad AFTER DELETE ON %1 BEGIN %2 DELETE FROM %3 WHERE pk = old.pk; END")
+            .arg(ft, unindexOldRow(indexed), pending),
+        QStringLiteral("CREATE TRIGGER %1_au AFTER UPDATE ON %1 WHEN %2 BEGIN %3 %4 END")
+            .arg(ft, indexed, unindexOldRow(), indexNewRow()),
+    };
 }
 
 QStringList migrationToTwo()
@@ -229,6 +273,10 @@ StoreResult<void> verifyTables(sql::Connection &connection, const ObjectModel &m
             !result)
             return result;
     }
+    if (version >= 4) {
+        if (auto result = require(pendingIndexTable, {primaryKey}); !result)
+            return result;
+    }
     if (version < 2)
         return {};
     QStringList folded{primaryKey};
@@ -277,6 +325,14 @@ StoreResult<void> prepareInTransaction(sql::Connection &connection, const Object
         if (auto result = setVersion(connection, 3); !result)
             return asMigrationFailure(result.error(), 2);
     }
+    if (*version <= 3) {
+        if (auto result = verifyTables(connection, model, 3); !result)
+            return result;
+        if (auto result = runAll(connection, versionFourStatements()); !result)
+            return asMigrationFailure(result.error(), 3);
+        if (auto result = setVersion(connection, 4); !result)
+            return asMigrationFailure(result.error(), 3);
+    }
     return verifyTables(connection, model, currentVersion);
 }
 
@@ -317,6 +373,8 @@ StoreResult<void> createSchemaVersion(sql::Connection &connection, const ObjectM
         statements.append(versionTwoStatements());
     if (version >= 3)
         statements.append(versionThreeStatements(model));
+    if (version >= 4)
+        statements.append(versionFourStatements());
     statements.append(QStringLiteral("PRAGMA application_id = ") + QString::number(applicationId));
     statements.append(QStringLiteral("INSERT INTO store_metadata (key, value) VALUES ('storeUUID', '%1')")
                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
@@ -343,6 +401,26 @@ StoreResult<int> storedVersion(sql::Connection &connection)
     if (*version < 1 || *version > currentVersion)
         return unknownSchema(QStringLiteral("version %1").arg(*version));
     return int(*version);
+}
+
+StoreResult<void> indexPendingRows(sql::Connection &connection)
+{
+    auto waiting = connection.cached(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1)").arg(pendingIndexTable));
+    if (!waiting)
+        return waiting.error();
+    const bool any = (*waiting)->next() && (*waiting)->int64(0) != 0;
+    if ((*waiting)->hasError())
+        return (*waiting)->error();
+    (*waiting)->reset();
+    if (!any)
+        return {};
+    if (auto result = connection.exec(QStringLiteral("INSERT INTO %1(rowid, %2) SELECT f.pk, %3 FROM %4 p "
+                                                     "JOIN %5 f ON f.pk = p.pk")
+                                          .arg(searchTable, prefixedColumns({}), prefixedColumns(QStringLiteral("f.")),
+                                               pendingIndexTable, foldedTable));
+        !result)
+        return result;
+    return connection.exec(QStringLiteral("DELETE FROM %1").arg(pendingIndexTable));
 }
 
 StoreResult<void> prepareDatabase(sql::Connection &connection, const ObjectModel &model)

@@ -22,7 +22,8 @@ namespace schema {
 // 2: the folded copy of the searched texts and its trigram index.
 // 3: a counter of changed rows kept by triggers, recorded before and after each save, so
 //    that writes made without a record (plain SQL) are noticed.
-inline constexpr int currentVersion = 3;
+// 4: new rows wait in a list and enter the trigram index once per save.
+inline constexpr int currentVersion = 4;
 // "KnSt": marks the file as a Kestrelnote store.
 inline constexpr int applicationId = 0x4B6E5374;
 
@@ -37,6 +38,8 @@ inline const QString changeCounterQuery = QStringLiteral("SELECT changes FROM st
 const QStringList &searchedAttributes();
 inline const QString foldedTable = QStringLiteral("ClipItem_folded");
 inline const QString searchTable = QStringLiteral("ClipItem_search");
+// Folded rows not in the index yet; searches look at them directly.
+inline const QString pendingIndexTable = QStringLiteral("ClipItem_search_pending");
 
 // Per-connection settings and the SQL functions the schema and the queries rely on.
 StoreResult<void> configureConnection(sql::Connection &connection);
@@ -44,6 +47,10 @@ StoreResult<void> configureConnection(sql::Connection &connection);
 // The schema version of a store: 0 for an empty database, UnknownSchema for anything that
 // is not one of ours or is newer. Reads only, so a foreign file is left as it was.
 StoreResult<int> storedVersion(sql::Connection &connection);
+
+// Indexes the folded rows that wait for it. Each save does this once, in its transaction;
+// rows written by other programs wait until the next save.
+StoreResult<void> indexPendingRows(sql::Connection &connection);
 
 // Creates the schema in an empty database, migrates an older known version in place, and
 // refuses anything else as an unknown schema. Runs in one transaction.

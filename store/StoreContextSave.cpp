@@ -149,6 +149,8 @@ StoreResult<void> StoreContext::writeChanges(sql::Connection &connection, QList<
             return result;
         changes.deleted.append(ObjectId(store, object->entityIndex(), object->m_key));
     }
+    if (auto indexed = schema::indexPendingRows(connection); !indexed)
+        return indexed;
     if (!m_coordinator->description().historyTracking)
         return {};
     auto after = changeCounter(connection);

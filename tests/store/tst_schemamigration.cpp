@@ -44,6 +44,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("version");
         QTest::newRow("version 1") << 1;
         QTest::newRow("version 2") << 2;
+        QTest::newRow("version 3") << 3;
     }
 
     void olderStoresAreMigratedInPlace()
@@ -80,12 +81,69 @@ private Q_SLOTS:
         QVERIFY(store.container->isLoaded());
     }
 
+    // Rows written with plain SQL (another program, an older tool) are searchable before any
+    // save of ours has indexed them, and the index stays exact through inserts, updates and
+    // deletes of waiting and of indexed rows.
+    void theIndexFollowsEveryWriter()
+    {
+        TestStore store;
+        auto raw = sql::Connection::open(store.path(), {});
+        QVERIFY(raw);
+        QCOMPARE(registerFoldingFunctions((*raw)->handle()), SQLITE_OK);
+        auto found = [&](const QString &text) {
+            FetchRequest search = FetchRequest::of<ClipItem>();
+            search.setPredicate(Predicate::anyOf(
+                {Predicate::contains(QStringLiteral("plainText"), text, TextComparison::CaseDiacriticInsensitive),
+                 Predicate::contains(QStringLiteral("title"), text, TextComparison::CaseDiacriticInsensitive)}));
+            return *store.view()->count(search);
+        };
+        // Rank 1 compares the index with the folded rows, not only with itself; it holds once
+        // nothing waits.
+        auto indexIsExact = [&] {
+            return (*raw)
+                ->exec(QStringLiteral("INSERT INTO ClipItem_search(ClipItem_search, rank) VALUES ('integrity-check', 1)"))
+                .ok();
+        };
+        auto waiting = [&] { return *(*raw)->queryInt64(QStringLiteral("SELECT count(*) FROM ClipItem_search_pending")); };
+
+        QVERIFY((*raw)->exec(QStringLiteral("INSERT INTO ClipItem (createdAt, plainText) VALUES (1, 'Crème brûlée recipe'), "
+                                            "(2, 'waiting then changed'), (3, 'waiting then gone')")));
+        QCOMPARE(waiting(), 3);
+        QCOMPARE(found(QStringLiteral("CREME BRULEE")), 1);
+        QVERIFY((*raw)->exec(QStringLiteral("UPDATE ClipItem SET plainText = 'changed while waiting' WHERE createdAt = 2; "
+                                            "DELETE FROM ClipItem WHERE createdAt = 3")));
+        QCOMPARE(found(QStringLiteral("while waiting")), 1);
+        QCOMPARE(found(QStringLiteral("then gone")), 0);
+
+        // Our next save indexes what waits.
+        insertText(store.view(), QStringLiteral("saved by the store"));
+        QVERIFY(store.view()->save());
+        QCOMPARE(waiting(), 0);
+        QVERIFY(indexIsExact());
+        QCOMPARE(found(QStringLiteral("creme")), 1);
+        QCOMPARE(found(QStringLiteral("while waiting")), 1);
+        QCOMPARE(found(QStringLiteral("by the store")), 1);
+
+        // Indexed rows changed and deleted by anyone leave the index exact.
+        QVERIFY((*raw)->exec(QStringLiteral("UPDATE ClipItem SET title = 'Dessert' WHERE createdAt = 1; "
+                                            "DELETE FROM ClipItem WHERE createdAt = 2")));
+        QVERIFY(indexIsExact());
+        QCOMPARE(found(QStringLiteral("dessert")), 1);
+        QCOMPARE(found(QStringLiteral("while waiting")), 0);
+        auto items = *store.view()->fetch<ClipItem>(itemsNewestFirst());
+        store.view()->deleteObject(items.first());
+        QVERIFY(store.view()->save());
+        QVERIFY(indexIsExact());
+        QCOMPARE(found(QStringLiteral("by the store")), 0);
+    }
+
     void aStoreMissingPartsIsUnknown_data()
     {
         QTest::addColumn<QString>("damage");
         QTest::newRow("missing column") << QStringLiteral("ALTER TABLE ClipItem DROP COLUMN title");
         QTest::newRow("missing index table") << QStringLiteral("DROP TABLE ClipItem_search");
         QTest::newRow("no identifier") << QStringLiteral("DELETE FROM store_metadata");
+        QTest::newRow("no list of rows to index") << QStringLiteral("DROP TABLE ClipItem_search_pending");
     }
 
     void aStoreMissingPartsIsUnknown()
