@@ -202,6 +202,12 @@ QStringList migrationToTwo()
     return statements;
 }
 
+QStringList versionFiveStatements()
+{
+    // The shelf's kind filters list one kind newest first straight from this index.
+    return {QStringLiteral("CREATE INDEX ClipItem_kind_createdAt ON ClipItem (kind, createdAt)")};
+}
+
 StoreResult<void> runAll(sql::Connection &connection, const QStringList &statements)
 {
     for (const QString &statement : statements) {
@@ -333,6 +339,14 @@ StoreResult<void> prepareInTransaction(sql::Connection &connection, const Object
         if (auto result = setVersion(connection, 4); !result)
             return asMigrationFailure(result.error(), 3);
     }
+    if (*version <= 4) {
+        if (auto result = verifyTables(connection, model, 4); !result)
+            return result;
+        if (auto result = runAll(connection, versionFiveStatements()); !result)
+            return asMigrationFailure(result.error(), 4);
+        if (auto result = setVersion(connection, 5); !result)
+            return asMigrationFailure(result.error(), 4);
+    }
     return verifyTables(connection, model, currentVersion);
 }
 
@@ -375,6 +389,8 @@ StoreResult<void> createSchemaVersion(sql::Connection &connection, const ObjectM
         statements.append(versionThreeStatements(model));
     if (version >= 4)
         statements.append(versionFourStatements());
+    if (version >= 5)
+        statements.append(versionFiveStatements());
     statements.append(QStringLiteral("PRAGMA application_id = ") + QString::number(applicationId));
     statements.append(QStringLiteral("INSERT INTO store_metadata (key, value) VALUES ('storeUUID', '%1')")
                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));

@@ -23,7 +23,8 @@ namespace schema {
 // 3: a counter of changed rows kept by triggers, recorded before and after each save, so
 //    that writes made without a record (plain SQL) are noticed.
 // 4: new rows wait in a list and enter the trigram index once per save.
-inline constexpr int currentVersion = 4;
+// 5: an index on kind and date for the kind filters.
+inline constexpr int currentVersion = 5;
 // "KnSt": marks the file as a Kestrelnote store.
 inline constexpr int applicationId = 0x4B6E5374;
 

@@ -45,6 +45,7 @@ private Q_SLOTS:
         QTest::newRow("version 1") << 1;
         QTest::newRow("version 2") << 2;
         QTest::newRow("version 3") << 3;
+        QTest::newRow("version 4") << 4;
     }
 
     void olderStoresAreMigratedInPlace()
@@ -58,6 +59,8 @@ private Q_SLOTS:
 
         QVERIFY(store.open());
         QCOMPARE(queryValue(store.path(), QStringLiteral("PRAGMA user_version")), schema::currentVersion);
+        QCOMPARE(queryValue(store.path(), QStringLiteral("SELECT count(*) FROM sqlite_schema "
+                                                         "WHERE name = 'ClipItem_kind_createdAt'")), 1);
         auto items = store.view()->fetch<ClipItem>(itemsNewestFirst());
         QCOMPARE(textsOf(*items), (QStringList{QStringLiteral("/home/u/Été.pdf"), QStringLiteral("Résumé for the interview")}));
         QCOMPARE(items->at(1)->title(), std::optional<QString>(QStringLiteral("CV")));
