@@ -2,6 +2,7 @@
 
 #include "store/ClipItem.h"
 #include "store/ClipLabel.h"
+#include "store/FetchedResultsModel.h"
 #include "store/StoreContainer.h"
 #include "store/StoreContext.h"
 
@@ -68,4 +69,24 @@ inline FetchRequest itemsNewestFirst()
     FetchRequest request = FetchRequest::of<ClipItem>();
     request.setSortDescriptors({{QStringLiteral("createdAt"), false}});
     return request;
+}
+
+// What a fresh run of the request returns from the saved store, for comparing live results with.
+inline QList<ObjectId> freshRun(StoreContext *context, const FetchRequest &request)
+{
+    FetchRequest saved = request;
+    saved.setIncludesPendingChanges(false);
+    QList<ObjectId> ids;
+    for (const auto &object : *context->fetch(saved))
+        ids.append(object->objectId());
+    return ids;
+}
+
+// The rows of a live result, in order.
+inline QList<ObjectId> listed(const FetchedResultsModel &model)
+{
+    QList<ObjectId> ids;
+    for (int row = 0; row < model.rowCount(); ++row)
+        ids.append(model.objectIdAt(row));
+    return ids;
 }

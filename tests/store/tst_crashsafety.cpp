@@ -23,14 +23,6 @@ QString integrity(const QString &path)
     return statement->text(0);
 }
 
-QList<ObjectId> listed(const FetchedResultsModel &model)
-{
-    QList<ObjectId> ids;
-    for (int row = 0; row < model.rowCount(); ++row)
-        ids.append(model.objectIdAt(row));
-    return ids;
-}
-
 } // namespace
 
 class TestCrashSafety : public QObject
@@ -135,10 +127,7 @@ private Q_SLOTS:
         });
         QVERIFY2(retried, qPrintable(retried ? QString() : retried.error().message));
         QTRY_COMPARE(model.rowCount(), 21);
-        QList<ObjectId> fresh;
-        for (const auto &item : *view->fetch(itemsNewestFirst()))
-            fresh.append(item->objectId());
-        QCOMPARE(listed(model), fresh);
+        QCOMPARE(listed(model), freshRun(view, itemsNewestFirst()));
         for (const auto &item : *view->fetch<ClipItem>(FetchRequest::of<ClipItem>()))
             QVERIFY(storerows::isWhole(*item));
     }

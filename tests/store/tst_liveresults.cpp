@@ -8,24 +8,6 @@
 
 namespace {
 
-QList<ObjectId> freshRun(StoreContext *context, const FetchRequest &request)
-{
-    FetchRequest saved = request;
-    saved.setIncludesPendingChanges(false);
-    QList<ObjectId> ids;
-    for (const auto &object : *context->fetch(saved))
-        ids.append(object->objectId());
-    return ids;
-}
-
-QList<ObjectId> listed(const FetchedResultsModel &model)
-{
-    QList<ObjectId> ids;
-    for (int row = 0; row < model.rowCount(); ++row)
-        ids.append(model.objectIdAt(row));
-    return ids;
-}
-
 QDateTime at(qint64 seconds)
 {
     return QDateTime::fromSecsSinceEpoch(1700000000 + seconds, Qt::UTC);

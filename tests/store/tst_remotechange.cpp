@@ -18,22 +18,6 @@ bool runHelper(const QStringList &arguments)
     return helper.readAllStandardOutput().trimmed() == "done";
 }
 
-QList<ObjectId> freshRun(StoreContext *context, const FetchRequest &request)
-{
-    QList<ObjectId> ids;
-    for (const auto &object : *context->fetch(request))
-        ids.append(object->objectId());
-    return ids;
-}
-
-QList<ObjectId> listed(const FetchedResultsModel &model)
-{
-    QList<ObjectId> ids;
-    for (int row = 0; row < model.rowCount(); ++row)
-        ids.append(model.objectIdAt(row));
-    return ids;
-}
-
 } // namespace
 
 class TestRemoteChange : public QObject
