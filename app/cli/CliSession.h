@@ -63,3 +63,4 @@ private:
 int runItemCommand(CliSession &session, const QString &command, const QStringList &words);
 int runLabelCommand(CliSession &session, const QString &command, const QStringList &words);
 int runSettingsCommand(CliSession &session, const QStringList &words);
+int runImportCommand(CliSession &session, const QStringList &words);

@@ -15,6 +15,7 @@ const QStringList labelCommands = {QStringLiteral("labels"), QStringLiteral("lab
 bool isCommandLineCommand(const QString &word)
 {
     return itemCommands.contains(word) || labelCommands.contains(word) || word == QLatin1String("settings")
+        || word == QLatin1String("import-paste")
         || word == QLatin1String("help") || word == QLatin1String("--help") || word == QLatin1String("-h");
 }
 
@@ -43,6 +44,10 @@ QString commandLineUsage()
         "Settings (historyLimit, activeShortcut, sourceAttributionVersion, contentHashVersion):\n"
         "  settings   settings get KEY   settings set KEY VALUE   settings reset KEY\n"
         "\n"
+        "Import from Paste:\n"
+        "  import-paste FOLDER   imports the history and pinboards in Paste's data folder (the one\n"
+        "                        holding db.sqlite); pinboards become labels. Ctrl+C stops early.\n"
+        "\n"
         "JSON gives every stored attribute of an item; contentHash is a decimal string and the\n"
         "binary attributes are given as their byte count and SHA-256.\n"
         "Exit codes: 0 done, 1 failed, 2 bad arguments.\n");
@@ -61,6 +66,8 @@ int runCommandLine(const QStringList &words)
     }
     if (command == QLatin1String("settings"))
         return runSettingsCommand(session, rest);
+    if (command == QLatin1String("import-paste"))
+        return runImportCommand(session, rest);
     if (labelCommands.contains(command))
         return runLabelCommand(session, command, rest);
     return runItemCommand(session, command, rest);

@@ -1,0 +1,54 @@
+// import-paste FOLDER: the import from Paste, through the same controller as the app.
+#include "app/cli/CliSession.h"
+#include "app/cli/ImportProgress.h"
+#include "app/cli/InterruptWatcher.h"
+#include "import/PasteImportController.h"
+
+#include <QEventLoop>
+
+#include <unistd.h>
+
+int runImportCommand(CliSession &session, const QStringList &words)
+{
+    QString error;
+    const auto args = Arguments::parse(words, {}, {}, &error);
+    if (!args)
+        return session.usageError(error);
+    if (args->positionals().size() != 1)
+        return session.usageError(QStringLiteral("import-paste takes Paste's data folder"));
+    if (!session.openStore())
+        return ExitCode::failure;
+
+    PasteImportController controller(session.container(), session.defaults());
+    ImportProgress progress(session.err(), isatty(STDERR_FILENO) == 1);
+    InterruptWatcher interrupts;
+    QEventLoop loop;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &controller, [&] {
+        progress.finish();
+        session.err() << "Stopping after the current item (Ctrl+C again to quit at once)...\n";
+        session.err().flush();
+        controller.cancel();
+    });
+    QObject::connect(&controller, &PasteImportController::stateChanged, &loop,
+                     [&](const PasteImportController::State &state) {
+                         if (const auto *running = std::get_if<PasteImportController::Running>(&state))
+                             progress.update(running->done, running->total);
+                         else
+                             loop.quit();
+                     });
+
+    controller.startImport(args->positionals().first());
+    if (controller.isRunning())
+        loop.exec();
+    progress.finish();
+
+    if (const auto *finished = std::get_if<PasteImportController::Finished>(&controller.state())) {
+        session.out() << sentence(finished->summary) << "\n";
+        session.out().flush();
+        return ExitCode::ok;
+    }
+    const auto *failed = std::get_if<PasteImportController::Failed>(&controller.state());
+    session.err() << "kestrelnote: " << (failed ? failed->message : QStringLiteral("the import did not run")) << "\n";
+    session.err().flush();
+    return ExitCode::failure;
+}

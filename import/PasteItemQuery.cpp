@@ -1,0 +1,31 @@
+#include "import/PasteItemQuery.h"
+
+QByteArray pasteItemQuery(const PasteSchema &schema)
+{
+    const QByteArray nextColumns = ",\n       ";
+    QByteArray query = "SELECT i.ZRAWTYPE, i.ZCREATEDAT, i.ZTIMESTAMP, i.ZRAWPREVIEW, i.ZTITLE,\n       ";
+    // An item may have several data rows; the latest one counts.
+    query += schema.hasData
+        ? "(SELECT d.ZRAWPASTEBOARDITEMS FROM ZITEMDATAENTITY d WHERE d.ZITEM = i.Z_PK ORDER BY d.Z_PK DESC LIMIT 1)"
+        : "NULL";
+    query += nextColumns;
+    query += schema.hasApps ? "a.ZBUNDLEIDENTIFIER, a.ZNAME" : "NULL, NULL";
+    query += nextColumns;
+    query += schema.hasList ? "l.ZNAME, l.ZRAWTYPE" : "NULL, NULL";
+    query += "\nFROM ZITEMENTITY i\n";
+    if (schema.hasApps)
+        query += "LEFT JOIN ZAPPLICATIONENTITY a ON a.Z_PK = i.ZSOURCEAPPLICATION";
+    query += "\n";
+    if (schema.hasList)
+        query += "LEFT JOIN ZLISTENTITY l ON l.Z_PK = i.ZLIST";
+    query += "\nORDER BY COALESCE(i.ZCREATEDAT, i.ZTIMESTAMP, 0) DESC, i.Z_PK DESC";
+    return query;
+}
+
+QByteArray tableExistsQuery(const char *table)
+{
+    QByteArray query = "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name='";
+    query += table;
+    query += "'";
+    return query;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+
+// The one statement that streams Paste's items, newest first (by creation date, falling
+// back to the timestamp, then 0; ties by the higher key). Missing side tables give NULL
+// columns instead of joins.
+struct PasteSchema {
+    bool hasData = false; // ZITEMDATAENTITY: the pasteboard archives
+    bool hasApps = false; // ZAPPLICATIONENTITY: source applications
+    bool hasList = false; // ZLISTENTITY: lists, pinboards among them
+};
+
+// The result columns of pasteItemQuery, by index.
+namespace PasteColumn {
+enum : int {
+    itemType, createdAt, timestamp, preview, title, pasteboardItems, bundleIdentifier, appName, listName, listType
+};
+}
+
+QByteArray pasteItemQuery(const PasteSchema &schema);
+QByteArray tableExistsQuery(const char *table);

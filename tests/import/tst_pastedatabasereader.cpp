@@ -1,0 +1,686 @@
+#include "ReaderFixture.h"
+
+#include <QImage>
+#include <QBuffer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QUuid>
+
+#include <cmath>
+#include <limits>
+#include <sys/stat.h>
+
+using namespace pasteblob;
+using Item = PasteDatabaseBuilder::Item;
+
+namespace {
+
+const QDateTime referenceDate = QDateTime::fromSecsSinceEpoch(978307200, Qt::UTC);
+
+// A text item dated `seconds` after the reference date.
+Item textItem(const QString &text, QVariant seconds)
+{
+    Item item;
+    item.createdAt = std::move(seconds);
+    item.pasteboard = textArchive(text);
+    return item;
+}
+
+QString firstText(const ReadResult &result)
+{
+    return result.texts().value(0);
+}
+
+enum class BadInput { NoDatabase, NotADatabase, EmptyFile, NoItemTable, MissingColumn, FolderNamedLikeDatabase, Fifo, DanglingLink };
+
+const QString notFound = QStringLiteral("That folder doesn't contain Paste's database (db.sqlite).");
+const QString unsupported = QStringLiteral("This Paste database uses a format Kestrelnote can't read (Paste 3 or newer is required).");
+
+} // namespace
+
+class TestPasteDatabaseReader : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void dbSqliteWinsOverPasteDb()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder(paste.path(QStringLiteral("Paste.db"))).addItem(textItem(QStringLiteral("from Paste.db"), 10));
+        QCOMPARE(firstText(paste.read()), QStringLiteral("from Paste.db"));
+        PasteDatabaseBuilder(paste.databasePath()).addItem(textItem(QStringLiteral("from db.sqlite"), 10));
+        QCOMPARE(firstText(paste.read()), QStringLiteral("from db.sqlite"));
+    }
+
+    void externalBlobsComeFromTheSupportFolderOfTheDatabaseRead_data()
+    {
+        QTest::addColumn<QString>("databaseName");
+        QTest::addColumn<QString>("supportFolder");
+        QTest::newRow("db.sqlite") << QStringLiteral("db.sqlite") << QStringLiteral(".db_SUPPORT");
+        QTest::newRow("Paste.db") << QStringLiteral("Paste.db") << QStringLiteral(".Paste_SUPPORT");
+    }
+    void externalBlobsComeFromTheSupportFolderOfTheDatabaseRead()
+    {
+        QFETCH(QString, databaseName);
+        QFETCH(QString, supportFolder);
+        ReaderFixture paste;
+        const QByteArray name = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+        // The same name in both support folders: only the right one may be read.
+        for (const QString &support : {QStringLiteral(".db_SUPPORT"), QStringLiteral(".Paste_SUPPORT")}) {
+            const QString folder = paste.path(support + QStringLiteral("/_EXTERNAL_DATA"));
+            QDir().mkpath(folder);
+            QFile file(folder + QLatin1Char('/') + QString::fromLatin1(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(textArchive(QStringLiteral("external in ") + support));
+        }
+        Item item;
+        item.createdAt = 5;
+        item.pasteboard = externalReference(name);
+        PasteDatabaseBuilder(paste.path(databaseName)).addItem(item);
+        QCOMPARE(firstText(paste.read()), QStringLiteral("external in ") + supportFolder);
+    }
+
+    void badInputFailsCleanly_data()
+    {
+        QTest::addColumn<BadInput>("input");
+        QTest::addColumn<QString>("expected"); // the failure text, or its start
+        QTest::newRow("no database") << BadInput::NoDatabase << notFound;
+        QTest::newRow("dangling link") << BadInput::DanglingLink << notFound;
+        QTest::newRow("not a database") << BadInput::NotADatabase << unsupported;
+        QTest::newRow("empty file") << BadInput::EmptyFile << unsupported;
+        QTest::newRow("no item table") << BadInput::NoItemTable << unsupported;
+        QTest::newRow("missing column") << BadInput::MissingColumn
+                                        << QStringLiteral("Couldn't read Paste's database: no such column: i.ZTITLE");
+        QTest::newRow("a folder named db.sqlite") << BadInput::FolderNamedLikeDatabase
+                                                  << QStringLiteral("The file \u201Cdb.sqlite\u201D couldn't be copied: it is not a regular file.");
+        QTest::newRow("a FIFO named db.sqlite") << BadInput::Fifo
+                                                << QStringLiteral("The file \u201Cdb.sqlite\u201D couldn't be copied: it is not a regular file.");
+    }
+    void badInputFailsCleanly()
+    {
+        QFETCH(BadInput, input);
+        QFETCH(QString, expected);
+        ReaderFixture paste;
+        const QByteArray db = QFile::encodeName(paste.databasePath());
+        switch (input) {
+        case BadInput::NoDatabase:
+            QFile(paste.path(QStringLiteral("Paste.sqlite"))).open(QIODevice::WriteOnly);
+            break;
+        case BadInput::DanglingLink:
+            QVERIFY(QFile::link(paste.path(QStringLiteral("gone")), paste.databasePath()));
+            break;
+        case BadInput::NotADatabase: {
+            QFile file(paste.databasePath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(8192, '\x5a'));
+            break;
+        }
+        case BadInput::EmptyFile:
+            QVERIFY(QFile(paste.databasePath()).open(QIODevice::WriteOnly));
+            break;
+        case BadInput::NoItemTable:
+            PasteDatabaseBuilder(paste.databasePath(), PasteDatabaseBuilder::Lists | PasteDatabaseBuilder::Apps);
+            break;
+        case BadInput::MissingColumn: {
+            PasteDatabaseBuilder builder(paste.databasePath(), PasteDatabaseBuilder::AllTables);
+            builder.exec("ALTER TABLE ZITEMENTITY DROP COLUMN ZTITLE");
+            break;
+        }
+        case BadInput::FolderNamedLikeDatabase:
+            QVERIFY(QDir().mkpath(paste.databasePath()));
+            break;
+        case BadInput::Fifo:
+            QCOMPARE(mkfifo(db.constData(), 0600), 0);
+            break;
+        }
+        const auto before = paste.snapshot();
+        const ReadResult result = paste.read();
+        QVERIFY(result.failure);
+        QCOMPARE(result.failureText(), expected);
+        QVERIFY(result.clips.isEmpty());
+        QCOMPARE(paste.leftovers(), QStringList());
+        QCOMPARE(paste.snapshot(), before);
+    }
+
+    void newestFirstWithTiesAndMissingDates()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        Item undated = textItem(QStringLiteral("undated"), QVariant());
+        Item stampedOnly = textItem(QStringLiteral("timestamp 150"), QVariant());
+        stampedOnly.timestamp = 150.0;
+        builder.addItem(textItem(QStringLiteral("100, key 1"), 100.0));
+        builder.addItem(undated);
+        builder.addItem(textItem(QStringLiteral("100, key 3"), 100.0));
+        builder.addItem(stampedOnly);
+        builder.addItem(textItem(QStringLiteral("200.5"), 200.5));
+        builder.close();
+
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        const ReadResult result = paste.read();
+        QCOMPARE(result.texts(), (QStringList{QStringLiteral("200.5"), QStringLiteral("timestamp 150"), QStringLiteral("100, key 3"),
+                                              QStringLiteral("100, key 1"), QStringLiteral("undated")}));
+        QCOMPARE(result.clips.at(0).createdAt, referenceDate.addMSecs(200500));
+        QCOMPARE(result.clips.at(1).createdAt, referenceDate.addSecs(150));
+        QVERIFY(result.clips.at(4).createdAt >= before.addMSecs(-1));
+        QVERIFY(result.clips.at(4).createdAt <= QDateTime::currentDateTimeUtc());
+    }
+
+    void datesFromOddValues_data()
+    {
+        QTest::addColumn<QVariant>("createdAt");
+        QTest::addColumn<QVariant>("timestamp");
+        QTest::addColumn<qint64>("expectedSeconds"); // after the reference date; -1: the time of reading
+        QTest::newRow("zero") << QVariant(0.0) << QVariant() << qint64(-1);
+        QTest::newRow("negative") << QVariant(-5.0) << QVariant() << qint64(-1);
+        QTest::newRow("negative, then timestamp") << QVariant(-5.0) << QVariant(50.0) << qint64(50);
+        QTest::newRow("integer") << QVariant(qint64(86400)) << QVariant() << qint64(86400);
+        QTest::newRow("blob") << QVariant(QByteArray("\x00\xff\x10", 3)) << QVariant() << qint64(-1);
+        QTest::newRow("huge, then timestamp") << QVariant(1e300) << QVariant(60.0) << qint64(60);
+        QTest::newRow("infinite") << QVariant(std::numeric_limits<double>::infinity()) << QVariant() << qint64(-1);
+        QTest::newRow("huge integer") << QVariant(std::numeric_limits<qint64>::max()) << QVariant() << qint64(-1);
+        QTest::newRow("year 9999") << QVariant(252423993599.0) << QVariant() << qint64(252423993599);
+        QTest::newRow("text") << QVariant(QStringLiteral("yesterday")) << QVariant(70.0) << qint64(70);
+    }
+    void datesFromOddValues()
+    {
+        QFETCH(QVariant, createdAt);
+        QFETCH(QVariant, timestamp);
+        QFETCH(qint64, expectedSeconds);
+        ReaderFixture paste;
+        Item item = textItem(QStringLiteral("x"), createdAt);
+        item.timestamp = timestamp;
+        PasteDatabaseBuilder(paste.databasePath()).addItem(item);
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        const ReadResult result = paste.read();
+        QCOMPARE(result.clips.size(), 1);
+        const QDateTime date = result.clips.first().createdAt;
+        QVERIFY(date.isValid());
+        if (expectedSeconds >= 0)
+            QCOMPARE(date, referenceDate.addSecs(expectedSeconds));
+        else
+            QVERIFY(date >= before.addMSecs(-1) && date <= QDateTime::currentDateTimeUtc());
+    }
+
+    void rowsInTheWriteAheadLog_data()
+    {
+        QTest::addColumn<bool>("keepIndex");
+        QTest::addColumn<bool>("keepLog");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList both = {QStringLiteral("only in the log"), QStringLiteral("checkpointed")};
+        QTest::newRow("log and index") << true << true << both;
+        QTest::newRow("log without index") << false << true << both;
+        QTest::newRow("no log") << false << false << QStringList{QStringLiteral("checkpointed")};
+    }
+    void rowsInTheWriteAheadLog()
+    {
+        QFETCH(bool, keepIndex);
+        QFETCH(bool, keepLog);
+        QFETCH(QStringList, expected);
+        ReaderFixture paste;
+        {
+            PasteDatabaseBuilder builder(paste.databasePath());
+            builder.addItem(textItem(QStringLiteral("checkpointed"), 10.0));
+            builder.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+            builder.holdInLog();
+            builder.addItem(textItem(QStringLiteral("only in the log"), 20.0));
+            builder.close(true);
+        }
+        const QString log = paste.databasePath() + QStringLiteral("-wal");
+        QVERIFY(QFileInfo(log).size() > 0);
+        if (!keepIndex)
+            QFile::remove(paste.databasePath() + QStringLiteral("-shm"));
+        if (!keepLog)
+            QFile::remove(log);
+
+        const auto before = paste.snapshot();
+        const ReadResult result = paste.read();
+        QCOMPARE(result.failureText(), QString());
+        QCOMPARE(result.texts(), expected);
+        // Paste's log is copied, never applied to Paste's own file.
+        QCOMPARE(paste.snapshot(), before);
+        QCOMPARE(paste.leftovers(), QStringList());
+    }
+
+    void limitCountsHistoryRowsOnly()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        const qint64 pinboard = builder.addList(QStringLiteral("Work"));
+        builder.begin();
+        // 210 rows, newest first: every 21st is a pinboard item (10), the rest history (200).
+        for (int i = 0; i < 210; ++i) {
+            Item item = textItem(QStringLiteral("row %1").arg(i), 10000.0 - i);
+            if (i % 21 == 20)
+                item.list = pinboard;
+            builder.addItem(item);
+        }
+        builder.commit();
+        builder.close();
+
+        const ReadResult result = paste.read(50);
+        QVERIFY(result.outcome);
+        QCOMPARE(result.outcome->total, 210);
+        QCOMPARE(result.outcome->delivered, 60);
+        QCOMPARE(result.outcome->skippedBeyondLimit, 150);
+        QCOMPARE(result.outcome->undecodable, 0);
+        QVERIFY(!result.outcome->cancelled);
+        QCOMPARE(result.reports.size(), 210);
+        QCOMPARE(result.reports.last().done, 210);
+        QCOMPARE(result.reports.last().total, 210);
+        int pinned = 0;
+        for (const PasteClip &clip : result.clips)
+            pinned += clip.pinboard == QStringLiteral("Work") ? 1 : 0;
+        QCOMPARE(pinned, 10);
+        // The 50th history row, after two pinboard rows; then only pinboard rows.
+        QCOMPARE(result.texts().at(51), QStringLiteral("row 51"));
+        QCOMPARE(result.texts().at(52), QStringLiteral("row 62"));
+        QCOMPARE(result.texts().last(), QStringLiteral("row 209"));
+    }
+
+    void blankPinboardCountsAsHistory()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        const qint64 blank = builder.addList(QStringLiteral(" \t "));
+        for (int i = 0; i < 51; ++i) {
+            Item item = textItem(QStringLiteral("row %1").arg(i), 100.0 - i);
+            if (i == 50)
+                item.list = blank;
+            builder.addItem(item);
+        }
+        builder.close();
+        const ReadResult result = paste.read(50);
+        QVERIFY(result.outcome);
+        QCOMPARE(result.outcome->skippedBeyondLimit, 1);
+        QCOMPARE(result.clips.size(), 50);
+    }
+
+    void pinboardsFromLists_data()
+    {
+        QTest::addColumn<QVariant>("name");
+        QTest::addColumn<QVariant>("type");
+        QTest::addColumn<QVariant>("expected"); // invalid: no pinboard
+        QTest::newRow("pinboard") << QVariant(QStringLiteral("Work")) << QVariant(2) << QVariant(QStringLiteral("Work"));
+        QTest::newRow("other list type") << QVariant(QStringLiteral("Work")) << QVariant(1) << QVariant();
+        QTest::newRow("no list type") << QVariant(QStringLiteral("Work")) << QVariant() << QVariant(QStringLiteral("Work"));
+        QTest::newRow("spaces and tabs trimmed") << QVariant(QStringLiteral(" \tWork \t")) << QVariant(2)
+                                                 << QVariant(QStringLiteral("Work"));
+        QTest::newRow("line break stays") << QVariant(QStringLiteral("Work\n")) << QVariant(2) << QVariant(QStringLiteral("Work\n"));
+        QTest::newRow("only spaces") << QVariant(QStringLiteral("   ")) << QVariant(2) << QVariant();
+        QTest::newRow("no name") << QVariant() << QVariant(2) << QVariant();
+        QTest::newRow("type 2 plus 2^32") << QVariant(QStringLiteral("Work")) << QVariant(qint64(0x100000002)) << QVariant();
+    }
+    void pinboardsFromLists()
+    {
+        QFETCH(QVariant, name);
+        QFETCH(QVariant, type);
+        QFETCH(QVariant, expected);
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        Item item = textItem(QStringLiteral("x"), 1.0);
+        item.list = builder.addList(name, type);
+        builder.addItem(item);
+        builder.close();
+        const ReadResult result = paste.read();
+        QCOMPARE(result.clips.size(), 1);
+        const auto pinboard = result.clips.first().pinboard;
+        QCOMPARE(pinboard.has_value(), expected.isValid());
+        if (pinboard)
+            QCOMPARE(*pinboard, expected.toString());
+    }
+
+    void titles_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("trimmed") << QVariant(QStringLiteral("  Quarterly \n")) << QVariant(QStringLiteral("Quarterly"));
+        QTest::newRow("white space only") << QVariant(QStringLiteral(" \n\t ")) << QVariant();
+        QTest::newRow("none") << QVariant() << QVariant();
+        QTest::newRow("a number") << QVariant(42) << QVariant(QStringLiteral("42"));
+    }
+    void titles()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QVariant, expected);
+        ReaderFixture paste;
+        Item item = textItem(QStringLiteral("x"), 1.0);
+        item.title = stored;
+        PasteDatabaseBuilder(paste.databasePath()).addItem(item);
+        const ReadResult result = paste.read();
+        QCOMPARE(result.clips.size(), 1);
+        QCOMPARE(result.clips.first().title.has_value(), expected.isValid());
+        if (expected.isValid())
+            QCOMPARE(*result.clips.first().title, expected.toString());
+    }
+
+    void storedForms_data()
+    {
+        QTest::addColumn<QByteArray>("blob");
+        QTest::addColumn<QString>("expected");
+        const QByteArray plist = textArchive(QStringLiteral("hello"));
+        const QByteArray json = testarchive::json(QVariantList{testarchive::item({{utf8Type, QByteArray("hello")}})});
+        QTest::newRow("binary plist") << plist << QStringLiteral("hello");
+        QTest::newRow("inline marker") << inlineValue(plist) << QStringLiteral("hello");
+        QTest::newRow("plist, deflated") << testarchive::rawDeflate(plist) << QStringLiteral("hello");
+        QTest::newRow("json, deflated, inline") << inlineValue(testarchive::rawDeflate(json)) << QStringLiteral("hello");
+        QTest::newRow("lzfse, stored block") << lzfseStored(plist) << QStringLiteral("hello");
+        QTest::newRow("lzfse vector, plist") << testData(QStringLiteral("lzfse/plist_archive.lzfse"))
+                                             << QStringLiteral("Meeting notes, line 0\nItem 0: follow up with the design team about the shelf cards.");
+        QTest::newRow("lzfse vector, json") << inlineValue(testData(QStringLiteral("lzfse/json_archive.lzfse")))
+                                            << QStringLiteral("file:Report Q3.pdf");
+    }
+    void storedForms()
+    {
+        QFETCH(QByteArray, blob);
+        QFETCH(QString, expected);
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        Item item;
+        item.createdAt = 1.0;
+        item.pasteboard = textArchive(QStringLiteral("an older data row"));
+        const qint64 key = builder.addItem(item);
+        builder.addData(key, blob); // the latest data row counts
+        builder.close();
+        const ReadResult result = paste.read();
+        QCOMPARE(result.clips.size(), 1);
+        const auto &content = result.clips.first().content;
+        if (const auto *file = std::get_if<ClipboardPayload::File>(&content))
+            QCOMPARE(QStringLiteral("file:") + file->names, expected);
+        else
+            QCOMPARE(result.texts().first().left(expected.size()), expected);
+    }
+
+    void kindsAndSources()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        const qint64 kate = builder.addApp(QStringLiteral("org.kde.kate"), QStringLiteral("Kate"));
+        QImage image(4, 3, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        Item picture;
+        picture.type = 1;
+        picture.createdAt = 3.0;
+        picture.pasteboard = imageArchive(png);
+        picture.app = kate;
+        Item files;
+        files.type = 3;
+        files.createdAt = 2.0;
+        files.pasteboard = filesArchive({QStringLiteral("file:///home/u/a%20b.txt"), QStringLiteral("file:///etc/hosts")});
+        Item text = textItem(QStringLiteral("text"), 1.0);
+        text.app = 999; // an application row that does not exist
+        builder.addItem(picture);
+        builder.addItem(files);
+        builder.addItem(text);
+        builder.close();
+
+        const ReadResult result = paste.read();
+        QCOMPARE(result.clips.size(), 3);
+        QCOMPARE(std::get<ClipboardPayload::Image>(result.clips.at(0).content).bytes, png);
+        QCOMPARE(result.clips.at(0).sourceAppName, QStringLiteral("Kate"));
+        QCOMPARE(result.clips.at(0).sourceBundleID, QStringLiteral("org.kde.kate"));
+        const auto file = std::get<ClipboardPayload::File>(result.clips.at(1).content);
+        QCOMPARE(file.names, QStringLiteral("a b.txt, hosts"));
+        QCOMPARE(file.paths, QStringLiteral("/home/u/a b.txt\n/etc/hosts"));
+        QCOMPARE(result.clips.at(2).sourceAppName, std::nullopt);
+    }
+
+    void missingSideTablesAreNoError()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath(), PasteDatabaseBuilder::Items);
+        Item item;
+        item.createdAt = 1.0;
+        item.preview = textPreview(QStringLiteral("from the preview"));
+        item.list = 1;
+        item.app = 1;
+        builder.addItem(item);
+        builder.close();
+        const ReadResult result = paste.read();
+        QCOMPARE(result.texts(), QStringList{QStringLiteral("from the preview")});
+        QCOMPARE(result.clips.first().pinboard, std::nullopt);
+        QCOMPARE(result.clips.first().sourceAppName, std::nullopt);
+    }
+
+    void wrongTypesInColumns()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        QByteArray png;
+        {
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            QImage(2, 2, QImage::Format_RGB32).save(&buffer, "PNG");
+        }
+        const QByteArray textAndImage = testarchive::binaryPlist(
+            QVariantList{testarchive::item({{utf8Type, QByteArray("text beside an image")}, {pngType, png}})});
+        Item textForBlob;
+        textForBlob.createdAt = 6.0;
+        textForBlob.pasteboard = QStringLiteral("not an archive");
+        textForBlob.preview = textPreview(QStringLiteral("preview of a text column"));
+        Item textOnly;
+        textOnly.createdAt = 5.0;
+        textOnly.pasteboard = QStringLiteral("not an archive either");
+        Item hugeType;
+        hugeType.createdAt = 4.0;
+        hugeType.type = qint64(0x100000001); // 1 in its low 32 bits: must not read as an image
+        hugeType.pasteboard = textAndImage;
+        Item negativeType;
+        negativeType.createdAt = 3.0;
+        negativeType.type = -1;
+        negativeType.pasteboard = textAndImage;
+        Item textType;
+        textType.createdAt = 2.0;
+        textType.type = QStringLiteral("image");
+        textType.pasteboard = textAndImage;
+        textType.preview = 7; // not a record
+        textType.title = QByteArray("\xff\xfe title", 8);
+        Item numberForBlob;
+        numberForBlob.createdAt = 1.0;
+        numberForBlob.pasteboard = 12345;
+        builder.addItem(textForBlob);
+        builder.addItem(textOnly);
+        builder.addItem(hugeType);
+        builder.addItem(negativeType);
+        builder.addItem(textType);
+        builder.addItem(numberForBlob);
+        builder.close();
+
+        const ReadResult result = paste.read();
+        QVERIFY(result.outcome);
+        QCOMPARE(result.texts(), (QStringList{QStringLiteral("preview of a text column"), QStringLiteral("text beside an image"),
+                                              QStringLiteral("text beside an image"), QStringLiteral("text beside an image")}));
+        QCOMPARE(result.outcome->undecodable, 2);
+        QVERIFY(result.clips.at(3).title.has_value());
+    }
+
+    void externalBlobsNeverLeaveTheirFolder_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        // 36 bytes each, as the marker gives.
+        QTest::newRow("parent folders") << QByteArray("../../../../../../../../../escape.pl");
+        QTest::newRow("absolute") << QByteArray("/tmp/../../../../../../../escape.pli");
+        QTest::newRow("dot dot") << QByteArray("..").leftJustified(36, '\0');
+    }
+    void externalBlobsNeverLeaveTheirFolder()
+    {
+        QFETCH(QByteArray, name);
+        QCOMPARE(name.size(), 36);
+        ReaderFixture paste;
+        const QString blobs = paste.path(QStringLiteral(".db_SUPPORT/_EXTERNAL_DATA"));
+        QDir().mkpath(blobs);
+        // Whatever the name might reach holds a readable archive.
+        const QString target = QDir::cleanPath(blobs + QLatin1Char('/') + QString::fromLatin1(name.constData()));
+        QFile escaped(target);
+        if (escaped.open(QIODevice::WriteOnly)) {
+            escaped.write(textArchive(QStringLiteral("escaped")));
+            escaped.close();
+        }
+        Item item;
+        item.createdAt = 1.0;
+        item.pasteboard = externalReference(name);
+        item.preview = textPreview(QStringLiteral("preview"));
+        PasteDatabaseBuilder(paste.databasePath()).addItem(item);
+        const ReadResult result = paste.read();
+        QFile::remove(target);
+        QCOMPARE(result.texts(), QStringList{QStringLiteral("preview")});
+    }
+
+    void hugeExternalFileIsNotRead()
+    {
+        ReaderFixture paste;
+        const QString blobs = paste.path(QStringLiteral(".db_SUPPORT/_EXTERNAL_DATA"));
+        QDir().mkpath(blobs);
+        const QByteArray name = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+        QFile huge(blobs + QLatin1Char('/') + QString::fromLatin1(name));
+        QVERIFY(huge.open(QIODevice::WriteOnly));
+        huge.write(textArchive(QStringLiteral("huge")));
+        QVERIFY(huge.resize(qint64(2) * 1024 * 1024 * 1024)); // sparse: costs no disk
+        huge.close();
+        Item item;
+        item.createdAt = 1.0;
+        item.pasteboard = externalReference(name);
+        Item other = textItem(QStringLiteral("next"), 0.5);
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.addItem(item);
+        builder.addItem(other);
+        builder.close();
+        const ReadResult result = paste.read();
+        QVERIFY(result.outcome);
+        QCOMPARE(result.outcome->undecodable, 1);
+        QCOMPARE(result.texts(), QStringList{QStringLiteral("next")});
+    }
+
+    void cancellation_data()
+    {
+        QTest::addColumn<int>("cancelAfter"); // rows; -1: never
+        QTest::addColumn<int>("expectedClips");
+        QTest::addColumn<bool>("expectedCancelled");
+        QTest::newRow("before the first row") << 0 << 0 << true;
+        QTest::newRow("after the second row") << 2 << 2 << true;
+        QTest::newRow("after the last row") << 3 << 3 << true;
+        QTest::newRow("never") << -1 << 3 << false;
+    }
+    void cancellation()
+    {
+        QFETCH(int, cancelAfter);
+        QFETCH(int, expectedClips);
+        QFETCH(bool, expectedCancelled);
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        for (int i = 0; i < 3; ++i)
+            builder.addItem(textItem(QString::number(i), 10.0 - i));
+        builder.close();
+        const ReadResult result = paste.read(std::nullopt, [&](const ReadResult &sofar) {
+            return cancelAfter >= 0 && sofar.reports.size() >= cancelAfter;
+        });
+        QVERIFY(result.outcome);
+        QCOMPARE(result.outcome->total, 3);
+        QCOMPARE(result.outcome->delivered, expectedClips);
+        QCOMPARE(result.clips.size(), expectedClips);
+        QCOMPARE(result.reports.size(), expectedClips);
+        QCOMPARE(result.outcome->cancelled, expectedCancelled);
+        QCOMPARE(paste.leftovers(), QStringList());
+    }
+
+    void callerFailureEndsTheReadAfterCleanUp()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        for (int i = 0; i < 3; ++i)
+            builder.addItem(textItem(QString::number(i), 10.0 - i));
+        builder.close();
+        int taken = 0;
+        const auto outcome = PasteDatabaseReader(paste.folder())
+                                 .readClips(std::nullopt, [] { return false; }, [](PasteDatabaseReader::Progress) {},
+                                            [&](PasteClip &&) -> std::optional<ClipError> {
+                                                if (++taken == 2)
+                                                    return ClipError{QStringLiteral("the store is gone")};
+                                                return std::nullopt;
+                                            });
+        QVERIFY(!outcome);
+        QCOMPARE(localizedDescription(outcome.error()), QStringLiteral("the store is gone"));
+        QCOMPARE(taken, 2);
+        QCOMPARE(paste.leftovers(), QStringList());
+    }
+
+    void theCopyIsPrivate()
+    {
+        ReaderFixture paste;
+        {
+            PasteDatabaseBuilder builder(paste.databasePath());
+            builder.holdInLog();
+            builder.addItem(textItem(QStringLiteral("x"), 1.0));
+            builder.close(true);
+        }
+        const mode_t oldMask = umask(0);
+        QStringList seen;
+        const auto outcome = PasteDatabaseReader(paste.folder())
+                                 .readClips(std::nullopt, [] { return false; }, [](PasteDatabaseReader::Progress) {},
+                                            [&](PasteClip &&) -> std::optional<ClipError> {
+                                                const QStringList folders = paste.leftovers();
+                                                seen = folders;
+                                                for (const QString &name : folders) {
+                                                    const QString folder = paste.temporaryFolder() + QLatin1Char('/') + name;
+                                                    struct stat status {};
+                                                    stat(QFile::encodeName(folder).constData(), &status);
+                                                    seen.append(QString::number(status.st_mode & 0777, 8));
+                                                    for (const QString &file : QDir(folder).entryList(QDir::Files)) {
+                                                        stat(QFile::encodeName(folder + QLatin1Char('/') + file).constData(), &status);
+                                                        seen.append(file + QLatin1Char(' ') + QString::number(status.st_mode & 0777, 8));
+                                                    }
+                                                }
+                                                return std::nullopt;
+                                            });
+        umask(oldMask);
+        QVERIFY(outcome);
+        QCOMPARE(seen.size() >= 4, true);
+        QVERIFY2(QRegularExpression(QStringLiteral("^paste-import-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
+                     .match(seen.at(0)).hasMatch(), qPrintable(seen.at(0)));
+        QCOMPARE(seen.at(1), QStringLiteral("700"));
+        QVERIFY2(seen.contains(QStringLiteral("db.sqlite 600")), qPrintable(seen.join(QLatin1Char(','))));
+        // The log as copied; SQLite's own files beside the copy follow the copy's mode.
+        for (const QString &entry : seen.mid(2))
+            QVERIFY2(entry.endsWith(QLatin1String(" 600")), qPrintable(entry));
+        QCOMPARE(paste.leftovers(), QStringList());
+    }
+
+    void databaseLockedByAnotherProgram_data()
+    {
+        QTest::addColumn<bool>("wal");
+        QTest::newRow("write-ahead log") << true;
+        QTest::newRow("rollback journal") << false;
+    }
+    void databaseLockedByAnotherProgram()
+    {
+        QFETCH(bool, wal);
+        ReaderFixture paste;
+        {
+            PasteDatabaseBuilder builder(paste.databasePath(), PasteDatabaseBuilder::AllTables, wal);
+            builder.addItem(textItem(QStringLiteral("committed"), 1.0));
+        }
+        QProcess locker;
+        locker.start(QStringLiteral(KN_SQLITE_LOCKER), {paste.databasePath()});
+        QVERIFY(locker.waitForReadyRead(10000));
+        QCOMPARE(locker.readLine().trimmed(), QByteArray("locked"));
+
+        const auto before = paste.snapshot();
+        const ReadResult result = paste.read();
+        const auto after = paste.snapshot();
+        locker.closeWriteChannel();
+        QVERIFY(locker.waitForFinished(10000));
+        QCOMPARE(locker.exitCode(), 0);
+
+        QCOMPARE(result.failureText(), QString());
+        QCOMPARE(result.texts(), QStringList{QStringLiteral("committed")});
+        QCOMPARE(after, before);
+        QCOMPARE(paste.leftovers(), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPasteDatabaseReader)
+#include "tst_pastedatabasereader.moc"

@@ -1,0 +1,387 @@
+#include "../capture/StoreFixture.h"
+#include "ReaderFixture.h"
+
+#include "capture/ContentHash.h"
+#include "capture/SaveContext.h"
+#include "import/PasteImporter.h"
+#include "platform/log/Log.h"
+#include "store/ClipLabel.h"
+
+#include <QBuffer>
+#include <QImage>
+
+using namespace pasteblob;
+using Item = PasteDatabaseBuilder::Item;
+
+namespace {
+
+const QDateTime referenceDate = QDateTime::fromSecsSinceEpoch(978307200, Qt::UTC);
+
+Item textItem(const QString &text, double seconds, QVariant list = {}, QVariant title = {})
+{
+    Item item;
+    item.createdAt = seconds;
+    item.pasteboard = textArchive(text);
+    item.list = std::move(list);
+    item.title = std::move(title);
+    return item;
+}
+
+Expected<PasteImportSummary, PasteReadFailure> runImport(StoreFixture &store, const QString &folder,
+                                                         qint64 historyLimit = 500,
+                                                         std::function<bool()> isCancelled = [] { return false; })
+{
+    PasteImporter importer(*store.container, store.defaults);
+    importer.setHistoryLimit([historyLimit] { return historyLimit; });
+    return importer.importHistory(folder, isCancelled, [](PasteDatabaseReader::Progress) {});
+}
+
+QList<ClipLabelPtr> labels(StoreFixture &store)
+{
+    FetchRequest request = FetchRequest::of<ClipLabel>();
+    request.setSortDescriptors({{QStringLiteral("createdAt"), true}});
+    const auto found = store.view().fetch<ClipLabel>(request);
+    return found ? *found : QList<ClipLabelPtr>();
+}
+
+ClipItemPtr itemWithText(StoreFixture &store, const QString &text)
+{
+    for (const ClipItemPtr &item : store.items()) {
+        if (item->plainText() == text)
+            return item;
+    }
+    return nullptr;
+}
+
+// An item saved in the store before the import, as a capture would have made it.
+ClipItemPtr addLocalItem(StoreFixture &store, const QString &text, const QDateTime &createdAt)
+{
+    const auto item = store.view().insert<ClipItem>();
+    item->setKind(ClipKind::Text);
+    item->setPlainText(text);
+    item->setId(QUuid::createUuid());
+    item->setCreatedAt(createdAt);
+    item->setContentHash(computeContentHash(text, std::nullopt));
+    return item;
+}
+
+QString saveLabel(StoreFixture &store, const QString &name)
+{
+    const auto label = store.view().insert<ClipLabel>();
+    const QUuid id = QUuid::createUuid();
+    label->setId(id);
+    label->setName(name);
+    label->setCreatedAt(QDateTime::currentDateTimeUtc());
+    return uuidString(id);
+}
+
+QByteArray pngOf(const QSize &size)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+} // namespace
+
+class TestPasteImporter : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void importsEachKindWithPastesDatesAndSources()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        const qint64 app = builder.addApp(QStringLiteral("org.kde.kate"), QStringLiteral("Kate"));
+        Item text = textItem(QStringLiteral("plain"), 300.0, {}, QStringLiteral(" Note "));
+        text.app = app;
+        text.pasteboard = testarchive::binaryPlist(QVariantList{testarchive::item(
+            {{utf8Type, QByteArray("plain")}, {QStringLiteral("public.rtf"), QByteArray("{\\rtf1 plain}")}})});
+        Item image;
+        image.type = 1;
+        image.createdAt = 200.0;
+        image.pasteboard = imageArchive(pngOf(QSize(3000, 1000)));
+        Item files;
+        files.type = 3;
+        files.createdAt = 100.0;
+        files.pasteboard = filesArchive({QStringLiteral("file:///etc/hosts")});
+        builder.addItem(text);
+        builder.addItem(image);
+        builder.addItem(files);
+        builder.close();
+
+        const auto summary = runImport(store, paste.folder());
+        QVERIFY(summary);
+        QCOMPARE(*summary, (PasteImportSummary{3, 0, 0, 0, 0, false}));
+
+        const QList<ClipItemPtr> items = store.items();
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items.at(0)->kind(), ClipKind::Text);
+        QCOMPARE(items.at(0)->rtfData(), QByteArray("{\\rtf1 plain}"));
+        QCOMPARE(items.at(0)->createdAt(), referenceDate.addSecs(300));
+        QCOMPARE(items.at(0)->sourceAppName(), QStringLiteral("Kate"));
+        QCOMPARE(items.at(0)->sourceBundleID(), QStringLiteral("org.kde.kate"));
+        QCOMPARE(items.at(0)->title(), QStringLiteral("Note"));
+        QCOMPARE(items.at(0)->isPinned(), false);
+        QVERIFY(items.at(0)->id().has_value());
+        QCOMPARE(items.at(1)->kind(), ClipKind::Image);
+        QCOMPARE(QImage::fromData(*items.at(1)->imageData()).size(), QSize(2000, 666));
+        QCOMPARE(items.at(1)->contentHash(), computeContentHash(std::nullopt, items.at(1)->imageData()));
+        QCOMPARE(items.at(2)->kind(), ClipKind::File);
+        QCOMPARE(items.at(2)->fileName(), QStringLiteral("hosts"));
+        QCOMPARE(items.at(2)->plainText(), QStringLiteral("/etc/hosts"));
+        QCOMPARE(items.at(2)->contentHash(), computeContentHash(QStringLiteral("/etc/hosts"), std::nullopt));
+    }
+
+    void importingTwiceFindsEverythingHere()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        const qint64 work = builder.addList(QStringLiteral("Work"));
+        for (int i = 0; i < 70; ++i)
+            builder.addItem(textItem(QStringLiteral("item %1").arg(i), 1000.0 - i, i % 10 == 0 ? QVariant(work) : QVariant()));
+        builder.close();
+
+        const auto first = runImport(store, paste.folder());
+        QVERIFY(first);
+        QCOMPARE(*first, (PasteImportSummary{70, 0, 0, 0, 1, false}));
+        const auto second = runImport(store, paste.folder());
+        QVERIFY(second);
+        QCOMPARE(*second, (PasteImportSummary{0, 70, 0, 0, 0, false}));
+        QCOMPARE(sentence(*second), QStringLiteral("Imported 0 items (skipped 70 already here)."));
+        QCOMPARE(store.items().size(), 70);
+        QCOMPARE(labels(store).size(), 1);
+    }
+
+    void pinboardsBecomeLabelsMatchedWithoutCase()
+    {
+        StoreFixture store;
+        const QString existing = saveLabel(store, QStringLiteral("work"));
+        QVERIFY(saveContext(store.view(), QStringLiteral("test")));
+
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        const QList<qint64> lists = {builder.addList(QStringLiteral("Work")), builder.addList(QStringLiteral("Ideas")),
+                                     builder.addList(QStringLiteral("IDEAS")), builder.addList(QStringLiteral("Later"))};
+        for (int i = 0; i < lists.size(); ++i)
+            builder.addItem(textItem(QStringLiteral("on list %1").arg(i), 100.0 - i, lists.at(i)));
+        builder.close();
+
+        const auto summary = runImport(store, paste.folder());
+        QVERIFY(summary);
+        QCOMPARE(summary->pinboardsCreated, 2);
+        const QList<ClipLabelPtr> all = labels(store);
+        QCOMPARE(all.size(), 3);
+        QCOMPARE(all.at(1)->name(), QStringLiteral("Ideas"));
+        QCOMPARE(all.at(1)->colorIndex(), 1);
+        QCOMPARE(all.at(2)->name(), QStringLiteral("Later"));
+        QCOMPARE(all.at(2)->colorIndex(), 2);
+
+        const auto onWork = itemWithText(store, QStringLiteral("on list 0"));
+        QVERIFY(onWork);
+        QVERIFY(onWork->isPinned());
+        QCOMPARE(onWork->labelID(), existing);
+        const QString ideas = uuidString(*all.at(1)->id());
+        QCOMPARE(itemWithText(store, QStringLiteral("on list 1"))->labelID(), ideas);
+        QCOMPARE(itemWithText(store, QStringLiteral("on list 2"))->labelID(), ideas);
+    }
+
+    void anExistingItemGainsWhatItLacked_data()
+    {
+        QTest::addColumn<bool>("hasLabel");
+        QTest::addColumn<QString>("ownTitle");
+        QTest::newRow("bare") << false << QString();
+        QTest::newRow("labelled") << true << QString();
+        QTest::newRow("titled") << false << QStringLiteral("Mine");
+        QTest::newRow("blank title") << false << QStringLiteral("  ");
+    }
+    void anExistingItemGainsWhatItLacked()
+    {
+        QFETCH(bool, hasLabel);
+        QFETCH(QString, ownTitle);
+        StoreFixture store;
+        const QDateTime localDate = QDateTime::currentDateTimeUtc().addSecs(-60);
+        const auto local = addLocalItem(store, QStringLiteral("shared"), localDate);
+        const QString ownLabel = saveLabel(store, QStringLiteral("Mine"));
+        if (hasLabel)
+            local->setLabelID(ownLabel);
+        if (!ownTitle.isNull())
+            local->setTitle(ownTitle);
+        QVERIFY(saveContext(store.view(), QStringLiteral("test")));
+        const QUuid id = *local->id();
+
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.addItem(textItem(QStringLiteral("shared"), 10.0, builder.addList(QStringLiteral("P")), QStringLiteral("From Paste")));
+        builder.close();
+        const auto summary = runImport(store, paste.folder());
+        QVERIFY(summary);
+        QCOMPARE(summary->duplicates, 1);
+        QCOMPARE(summary->imported, 0);
+
+        const QList<ClipItemPtr> items = store.items();
+        QCOMPARE(items.size(), 1);
+        const ClipItemPtr &item = items.first();
+        QCOMPARE(item->id(), id);
+        QCOMPARE(item->createdAt(), localDate);
+        QVERIFY(item->isPinned());
+        const QString pinboardLabel = uuidString(*labels(store).last()->id());
+        QCOMPARE(item->labelID(), hasLabel ? ownLabel : pinboardLabel);
+        QCOMPARE(item->title(), ownTitle == QStringLiteral("Mine") ? ownTitle : QStringLiteral("From Paste"));
+    }
+
+    void historyBeyondTheLimitIsSkippedAndTrimmed()
+    {
+        StoreFixture store;
+        // Local items newer than anything in Paste keep their place.
+        for (int i = 0; i < 20; ++i)
+            addLocalItem(store, QStringLiteral("local %1").arg(i), QDateTime::currentDateTimeUtc().addSecs(-i));
+        QVERIFY(saveContext(store.view(), QStringLiteral("test")));
+
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        const qint64 board = builder.addList(QStringLiteral("Board"));
+        builder.begin();
+        for (int i = 0; i < 200; ++i)
+            builder.addItem(textItem(QStringLiteral("paste %1").arg(i), 5000.0 - i, i % 50 == 49 ? QVariant(board) : QVariant()));
+        builder.commit();
+        builder.close();
+
+        const auto summary = runImport(store, paste.folder(), 60);
+        QVERIFY(summary);
+        QCOMPARE(summary->imported, 64);
+        QCOMPARE(summary->skippedBeyondLimit, 136);
+        qint64 unpinned = 0;
+        qint64 pinned = 0;
+        for (const ClipItemPtr &item : store.items())
+            (item->isPinned() ? pinned : unpinned) += 1;
+        QCOMPARE(unpinned, 60);
+        QCOMPARE(pinned, 4);
+        QVERIFY(itemWithText(store, QStringLiteral("local 19")));
+        QVERIFY(itemWithText(store, QStringLiteral("paste 39")));
+        QVERIFY(!itemWithText(store, QStringLiteral("paste 41")));
+    }
+
+    void aLimitBelow51ActsAs50()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.begin();
+        for (int i = 0; i < 80; ++i)
+            builder.addItem(textItem(QStringLiteral("paste %1").arg(i), 500.0 - i));
+        builder.commit();
+        builder.close();
+        const auto summary = runImport(store, paste.folder(), 10);
+        QVERIFY(summary);
+        QCOMPARE(summary->imported, 50);
+        QCOMPARE(summary->skippedBeyondLimit, 30);
+    }
+
+    void savesInBatchesOfFifty()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.begin();
+        for (int i = 0; i < 120; ++i)
+            builder.addItem(textItem(QStringLiteral("paste %1").arg(i), 500.0 - i));
+        builder.commit();
+        builder.close();
+
+        PasteImporter importer(*store.container, store.defaults);
+        QList<qint64> savedCounts;
+        // didSave comes on the import context's queue, after each save.
+        QObject::connect(&importer.context(), &StoreContext::didSave, &importer.context(),
+                         [&](const SaveNotification &) {
+                             savedCounts.append(importer.context().count(FetchRequest::of<ClipItem>()).value());
+                         }, Qt::DirectConnection);
+        QCOMPARE(importer.context().name(), QStringLiteral("paste-import"));
+        QCOMPARE(importer.context().transactionAuthor(), QStringLiteral("paste-import"));
+        const auto summary = importer.importHistory(paste.folder(), [] { return false; }, [](PasteDatabaseReader::Progress) {});
+        QVERIFY(summary);
+        QCOMPARE(savedCounts, (QList<qint64>{50, 100, 120}));
+    }
+
+    void duplicatesWithinOneImportShareOneItem()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.addItem(textItem(QStringLiteral("twice"), 20.0));
+        builder.addItem(textItem(QStringLiteral("twice"), 10.0, builder.addList(QStringLiteral("Kept")), QStringLiteral("Title")));
+        builder.close();
+        const auto summary = runImport(store, paste.folder());
+        QVERIFY(summary);
+        QCOMPARE(*summary, (PasteImportSummary{1, 1, 0, 0, 1, false}));
+        const QList<ClipItemPtr> items = store.items();
+        QCOMPARE(items.size(), 1);
+        QVERIFY(items.first()->isPinned());
+        QCOMPARE(items.first()->title(), QStringLiteral("Title"));
+        QCOMPARE(items.first()->createdAt(), referenceDate.addSecs(20));
+    }
+
+    void cancellingKeepsWhatWasTaken()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.begin();
+        for (int i = 0; i < 100; ++i)
+            builder.addItem(textItem(QStringLiteral("paste %1").arg(i), 500.0 - i));
+        builder.commit();
+        builder.close();
+        int asked = 0;
+        // Asked once before the first row, then after each row: stop after row 70.
+        const auto summary = runImport(store, paste.folder(), 500, [&] { return asked++ == 70; });
+        QVERIFY(summary);
+        QCOMPARE(*summary, (PasteImportSummary{70, 0, 0, 0, 0, true}));
+        QCOMPARE(store.items().size(), 70);
+        QVERIFY(sentence(*summary).endsWith(QStringLiteral(" \u2014 stopped early.")));
+    }
+
+    void logsOneLineWithTheCounts()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.addItem(textItem(QStringLiteral("secret text"), 3.0));
+        builder.addItem(textItem(QStringLiteral("secret text"), 2.0));
+        Item unreadable;
+        unreadable.createdAt = 1.0;
+        builder.addItem(unreadable);
+        builder.close();
+        klog::Recorder recorder;
+        QVERIFY(runImport(store, paste.folder()));
+        QCOMPARE(recorder.messages(klog::Category::Import, klog::Level::Default),
+                 QStringList{QStringLiteral("paste import: 1 imported, 1 duplicate, 1 undecodable, 0 beyond limit, cancelled=false")});
+        for (const klog::Line &line : recorder.lines()) {
+            if (line.level != klog::Level::Debug)
+                QVERIFY2(!line.message.contains(QStringLiteral("secret")), qPrintable(line.message));
+        }
+    }
+
+    void aReaderFailureWritesNothing()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder(paste.databasePath(), PasteDatabaseBuilder::Lists);
+        klog::Recorder recorder;
+        const auto summary = runImport(store, paste.folder());
+        QVERIFY(!summary);
+        QCOMPARE(localizedDescription(summary.error()),
+                 QStringLiteral("This Paste database uses a format Kestrelnote can't read (Paste 3 or newer is required)."));
+        QVERIFY(store.items().isEmpty());
+        QVERIFY(recorder.messages(klog::Category::Import, klog::Level::Default).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPasteImporter)
+#include "tst_pasteimporter.moc"
