@@ -1,0 +1,157 @@
+// kestrelnote import-paste, run as a user's shell would run it.
+#include "../import/PasteBlobs.h"
+#include "../import/PasteDatabaseBuilder.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+// The executable with XDG folders and a temporary directory of its own.
+class Cli
+{
+public:
+    Cli()
+    {
+        QDir(m_home.path()).mkpath(QStringLiteral("run"));
+        QDir(m_home.path()).mkpath(QStringLiteral("tmp"));
+        QFile::setPermissions(m_home.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    QString pasteFolder() const { return m_home.filePath(QStringLiteral("Paste")); }
+    QStringList leftovers() const
+    {
+        return QDir(m_home.filePath(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+    void start(QProcess &process, const QStringList &args) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("run")));
+        env.insert(QStringLiteral("TMPDIR"), m_home.filePath(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("KESTRELNOTE_LOG_STDERR"), QStringLiteral("1"));
+        env.remove(QStringLiteral("DISPLAY"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(KN_KESTRELNOTE), args);
+        process.closeWriteChannel();
+    }
+
+    struct Run {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+    Run operator()(const QStringList &args) const
+    {
+        QProcess process;
+        start(process, args);
+        if (!process.waitForFinished(120000))
+            return {};
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+private:
+    QTemporaryDir m_home;
+};
+
+void writeHistory(const QString &folder, int count, bool withPinboard)
+{
+    PasteDatabaseBuilder builder(folder + QStringLiteral("/db.sqlite"));
+    const qint64 board = builder.addList(QStringLiteral("Work"));
+    builder.begin();
+    for (int i = 0; i < count; ++i) {
+        PasteDatabaseBuilder::Item item;
+        item.createdAt = 100000.0 - i;
+        item.pasteboard = pasteblob::textArchive(QStringLiteral("item %1").arg(i));
+        if (withPinboard && i == 0)
+            item.list = board;
+        builder.addItem(item);
+    }
+    builder.commit();
+}
+
+} // namespace
+
+class TestImportCommand : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void importsAndPrintsTheSummary()
+    {
+        Cli cli;
+        writeHistory(cli.pasteFolder(), 3, true);
+        const Cli::Run first = cli({QStringLiteral("import-paste"), cli.pasteFolder()});
+        QCOMPARE(first.exitCode, 0);
+        QCOMPARE(first.out, QStringLiteral("Imported 3 items and 1 pinboard as labels.\n"));
+        // Not a terminal: plain lines, the last at 100%.
+        QVERIFY2(first.err.contains(QStringLiteral("Importing: 100% (3 of 3 items")), qPrintable(first.err));
+        QVERIFY(!first.err.contains(QLatin1Char('\r')));
+
+        const Cli::Run list = cli({QStringLiteral("list"), QStringLiteral("--json")});
+        const QJsonArray items = QJsonDocument::fromJson(list.out.toUtf8()).array();
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(cli({QStringLiteral("labels")}).out.contains(QStringLiteral("Work")), true);
+
+        const Cli::Run second = cli({QStringLiteral("import-paste"), cli.pasteFolder()});
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(second.out, QStringLiteral("Imported 0 items (skipped 3 already here).\n"));
+        QCOMPARE(cli.leftovers(), QStringList());
+    }
+
+    void failuresSayWhyAndExitWithOne_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no database") << QStringList{QStringLiteral("import-paste"), QStringLiteral("/")} << 1
+                                     << QStringLiteral("kestrelnote: That folder doesn't contain Paste's database (db.sqlite).\n");
+        QTest::newRow("no folder") << QStringList{QStringLiteral("import-paste")} << 2
+                                   << QStringLiteral("kestrelnote: import-paste takes Paste's data folder\nTry 'kestrelnote help'.\n");
+    }
+    void failuresSayWhyAndExitWithOne()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        Cli cli;
+        const Cli::Run run = cli(args);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.out, QString());
+        QVERIFY2(run.err.endsWith(message), qPrintable(run.err));
+    }
+
+    void interruptStopsCleanlyWithTheSummary()
+    {
+        Cli cli;
+        writeHistory(cli.pasteFolder(), 20000, false);
+        QProcess process;
+        cli.start(process, {QStringLiteral("import-paste"), cli.pasteFolder()});
+        // The first progress line says the rows are being read.
+        process.setReadChannel(QProcess::StandardError);
+        QVERIFY(QTest::qWaitFor([&] {
+            process.waitForReadyRead(100);
+            return process.peek(1 << 16).contains("Importing:") || process.state() == QProcess::NotRunning;
+        }, 60000));
+        QCOMPARE(process.state(), QProcess::Running);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(out.endsWith(QStringLiteral(" \u2014 stopped early.\n")), qPrintable(out));
+        QVERIFY(QString::fromUtf8(process.readAllStandardError()).contains(QStringLiteral("Stopping after the current item")));
+        QCOMPARE(cli.leftovers(), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestImportCommand)
+#include "tst_importcommand.moc"
