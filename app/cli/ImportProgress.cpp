@@ -1,5 +1,7 @@
 #include "app/cli/ImportProgress.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int barWidth = 30;

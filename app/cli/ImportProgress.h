@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QString>
 #include <QTextStream>
 
 // Shows how far an import is on the command line: on a terminal a bar redrawn in place

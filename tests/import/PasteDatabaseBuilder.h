@@ -10,7 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
-#include <QTest>
+#include <QFileInfo>
 #include <QVariant>
 
 #include <sqlite3.h>
