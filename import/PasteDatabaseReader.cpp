@@ -43,6 +43,13 @@ Expected<qint64, PasteReadError> scalarQuery(sqlite3 *db, const QByteArray &sql)
     return sqlite3_step(statement.handle) == SQLITE_ROW ? sqlite3_column_int64(statement.handle, 0) : 0;
 }
 
+// On the private copy only; a failure (an odd schema, a full disk) just leaves the plan slower.
+void addStreamingIndexes(sqlite3 *db, const PasteSchema &schema)
+{
+    for (const QByteArray &statement : streamingIndexes(schema))
+        sqlite3_exec(db, statement.constData(), nullptr, nullptr, nullptr);
+}
+
 bool hasTable(sqlite3 *db, const char *table)
 {
     const auto count = scalarQuery(db, tableExistsQuery(table));
@@ -192,6 +199,7 @@ Expected<ReadOutcome, PasteReadFailure> PasteDatabaseReader::readClips(std::opti
     ReadOutcome outcome;
     outcome.total = *counted;
 
+    addStreamingIndexes(db.handle, schema);
     Statement items;
     if (sqlite3_prepare_v2(db.handle, pasteItemQuery(schema).constData(), -1, &items.handle, nullptr) != SQLITE_OK
         || !items.handle)

@@ -22,6 +22,16 @@ QByteArray pasteItemQuery(const PasteSchema &schema)
     return query;
 }
 
+QList<QByteArray> streamingIndexes(const PasteSchema &schema)
+{
+    // The expression is the query's ORDER BY term, written the same way so SQLite matches it.
+    QList<QByteArray> statements = {"CREATE INDEX kestrelnote_item_order ON ZITEMENTITY "
+                                    "(COALESCE(ZCREATEDAT, ZTIMESTAMP, 0), Z_PK)"};
+    if (schema.hasData)
+        statements.append("CREATE INDEX kestrelnote_item_data ON ZITEMDATAENTITY (ZITEM, Z_PK)");
+    return statements;
+}
+
 QByteArray tableExistsQuery(const char *table)
 {
     QByteArray query = "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name='";
