@@ -4,10 +4,11 @@
 //
 //   bench_paste_import [COUNT...]      default: 5000 20000, each in a fresh process
 //   bench_paste_import --keep DIR N    only builds the database of N items in DIR/db.sqlite
+//   --no-images                        texts in the image slots: what the rest of the mix costs
 //
 // The database holds texts, links, HTML-only texts, images of a few hundred KB and file
-// lists, with blobs in every stored form (plain and XML property lists, JSON, raw DEFLATE,
-// LZFSE, inline and external markers), sources, pinboards and previews.
+// lists, with blobs in every stored form (binary property lists, JSON, raw DEFLATE, LZFSE,
+// inline and external markers), sources, pinboards and previews.
 #include "capture/ClipboardPayload.h"
 #include "import/PasteImportController.h"
 #include "platform/defaults/UserDefaults.h"
@@ -74,7 +75,7 @@ QByteArray storedForm(const QVariant &archive, int form, const QString &blobFold
     case 4:
         return lzfseStored(testarchive::binaryPlist(archive));
     case 5:
-        return testarchive::rawDeflate(testarchive::xmlPlist(archive));
+        return testarchive::json(archive);
     default: {
         const QByteArray name = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
         QFile file(blobFolder + QLatin1Char('/') + QString::fromLatin1(name));
@@ -91,7 +92,8 @@ QVariantList entry(const QString &type, const QByteArray &bytes)
     return {testarchive::item({{type, bytes}}, {type})};
 }
 
-void buildDatabase(const QString &folder, int count)
+// Without images, every fifth image slot holds a text instead: the rest of the mix stays.
+void buildDatabase(const QString &folder, int count, bool withImages)
 {
     const QString blobFolder = folder + QStringLiteral("/.db_SUPPORT/_EXTERNAL_DATA");
     QDir().mkpath(blobFolder);
@@ -122,9 +124,11 @@ void buildDatabase(const QString &folder, int count)
         } else if (kind < 78) {
             archive = entry(QStringLiteral("public.html"),
                             QStringLiteral("<p>Paragraph <b>%1</b> &amp; more</p><script>x()</script>").arg(i).toUtf8());
-        } else if (kind < 83) {
+        } else if (kind < 83 && withImages) {
             item.type = 1;
             archive = entry(pngType, imagePng(i));
+        } else if (kind < 83) {
+            archive = entry(utf8Type, QStringLiteral("A text where the image would be, %1").arg(i).toUtf8());
         } else {
             item.type = 3;
             QVariantList files;
@@ -162,13 +166,13 @@ void resetPeakMemory()
         clear.write("5");
 }
 
-int runOne(int count)
+int runOne(int count, bool withImages)
 {
     QTemporaryDir work;
     const QString folder = work.filePath(QStringLiteral("Paste"));
     QElapsedTimer building;
     building.start();
-    buildDatabase(folder, count);
+    buildDatabase(folder, count, withImages);
     const qint64 databaseBytes = QFileInfo(folder + QStringLiteral("/db.sqlite")).size();
     const double buildSeconds = double(building.elapsed()) / 1000.0;
 
@@ -210,7 +214,8 @@ int runOne(int count)
         std::printf("import failed: %s\n", qPrintable(std::get<PasteImportController::Failed>(controller.state()).message));
         return 1;
     }
-    std::printf("%d items (database %.0f MB, built in %.1f s): %s\n", count, double(databaseBytes) / 1e6, buildSeconds,
+    std::printf("%d items%s (database %.0f MB, built in %.1f s): %s\n", count, withImages ? "" : " without images",
+                double(databaseBytes) / 1e6, buildSeconds,
                 qPrintable(sentence(finished->summary)));
     std::printf("  import %.2f s = %.0f items/s; first progress report after %lld ms\n", seconds, count / seconds,
                 static_cast<long long>(firstReportMs));
@@ -227,11 +232,12 @@ int runOne(int count)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments().mid(1);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const bool withImages = !args.removeAll(QStringLiteral("--no-images"));
     if (args.size() == 2 && args.first() == QLatin1String("--run"))
-        return runOne(args.at(1).toInt());
+        return runOne(args.at(1).toInt(), withImages);
     if (args.size() == 3 && args.first() == QLatin1String("--keep")) {
-        buildDatabase(args.at(1), args.at(2).toInt());
+        buildDatabase(args.at(1), args.at(2).toInt(), withImages);
         std::printf("built %s/db.sqlite\n", qPrintable(args.at(1)));
         return 0;
     }
@@ -240,7 +246,10 @@ int main(int argc, char *argv[])
         // A fresh process each, so one run's heap does not flatter or burden the next.
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--run"), count});
+        QStringList childArgs = {QStringLiteral("--run"), count};
+        if (!withImages)
+            childArgs.append(QStringLiteral("--no-images"));
+        child.start(QCoreApplication::applicationFilePath(), childArgs);
         child.waitForFinished(-1);
     }
     return 0;

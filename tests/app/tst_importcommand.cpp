@@ -133,6 +133,9 @@ private Q_SLOTS:
     {
         Cli cli;
         writeHistory(cli.pasteFolder(), 20000, false);
+        // Every item is imported, so the run lasts long enough to be interrupted.
+        QCOMPARE(cli({QStringLiteral("settings"), QStringLiteral("set"), QStringLiteral("historyLimit"),
+                      QStringLiteral("100000")}).exitCode, 0);
         QProcess process;
         cli.start(process, {QStringLiteral("import-paste"), cli.pasteFolder()});
         // The first progress line says the rows are being read.
