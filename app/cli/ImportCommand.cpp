@@ -1,10 +1,12 @@
 // import-paste FOLDER: the import from Paste, through the same controller as the app.
+#include "app/TerminationSignals.h"
 #include "app/cli/CliSession.h"
 #include "app/cli/ImportProgress.h"
-#include "app/cli/InterruptWatcher.h"
 #include "import/PasteImportController.h"
 
 #include <QEventLoop>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -21,9 +23,18 @@ int runImportCommand(CliSession &session, const QStringList &words)
 
     PasteImportController controller(session.container(), session.defaults());
     ImportProgress progress(session.err(), isatty(STDERR_FILENO) == 1);
-    InterruptWatcher interrupts;
+    // Ctrl+C, a hang-up or a kill stop the import after the current item, so the summary is
+    // printed and the private copy of Paste's database is removed; a second one ends at once.
     QEventLoop loop;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &controller, [&] {
+    TerminationSignals termination;
+    bool stopping = false;
+    QObject::connect(&termination, &TerminationSignals::received, &controller, [&](int signalNumber) {
+        if (stopping) {
+            ::signal(signalNumber, SIG_DFL);
+            ::raise(signalNumber);
+            return;
+        }
+        stopping = true;
         progress.finish();
         session.err() << "Stopping after the current item (Ctrl+C again to quit at once)...\n";
         session.err().flush();

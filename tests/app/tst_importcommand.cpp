@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -129,8 +130,16 @@ private Q_SLOTS:
         QVERIFY2(run.err.endsWith(message), qPrintable(run.err));
     }
 
+    void interruptStopsCleanlyWithTheSummary_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("Ctrl+C") << SIGINT;
+        QTest::newRow("terminated") << SIGTERM;
+        QTest::newRow("hung up") << SIGHUP;
+    }
     void interruptStopsCleanlyWithTheSummary()
     {
+        QFETCH(int, signalNumber);
         Cli cli;
         writeHistory(cli.pasteFolder(), 20000, false);
         // Every item is imported, so the run lasts long enough to be interrupted.
@@ -145,12 +154,17 @@ private Q_SLOTS:
             return process.peek(1 << 16).contains("Importing:") || process.state() == QProcess::NotRunning;
         }, 60000));
         QCOMPARE(process.state(), QProcess::Running);
-        ::kill(pid_t(process.processId()), SIGINT);
+        ::kill(pid_t(process.processId()), signalNumber);
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         const QString out = QString::fromUtf8(process.readAllStandardOutput());
         QVERIFY2(out.endsWith(QStringLiteral(" \u2014 stopped early.\n")), qPrintable(out));
+        // What was imported before the stop is saved, and only that.
+        const QRegularExpressionMatch imported = QRegularExpression(QStringLiteral("^Imported (\\d+) items")).match(out);
+        QVERIFY(imported.hasMatch());
+        QVERIFY(imported.captured(1).toInt() < 20000);
+        QCOMPARE(cli({QStringLiteral("count")}).out.trimmed(), imported.captured(1));
         QVERIFY(QString::fromUtf8(process.readAllStandardError()).contains(QStringLiteral("Stopping after the current item")));
         QCOMPARE(cli.leftovers(), QStringList());
     }
