@@ -12,32 +12,6 @@
 #include <QDateTime>
 #include <QUuid>
 
-namespace {
-
-// Any limit below 51, zero and negative values included, acts as 50.
-qint64 effectiveLimit(qint64 limit)
-{
-    return limit < 51 ? 50 : limit;
-}
-
-void fill(ClipItem &item, const ClipboardPayload::Content &content)
-{
-    if (const auto *text = std::get_if<ClipboardPayload::Text>(&content)) {
-        item.setKind(ClipKind::Text);
-        item.setPlainText(text->text);
-        item.setRtfData(text->rtfData);
-    } else if (const auto *image = std::get_if<ClipboardPayload::Image>(&content)) {
-        item.setKind(ClipKind::Image);
-        item.setImageData(normalizedImageData(image->bytes).value_or(image->bytes));
-    } else if (const auto *files = std::get_if<ClipboardPayload::File>(&content)) {
-        item.setKind(ClipKind::File);
-        item.setFileName(files->names);
-        item.setPlainText(files->paths);
-    }
-}
-
-} // namespace
-
 ClipboardCapture::ClipboardCapture(StoreContainer &container, UserDefaults &defaults)
     : m_container(container)
     , m_defaults(defaults)
@@ -82,7 +56,7 @@ void ClipboardCapture::setHistoryLimit(std::function<qint64()> historyLimit)
 
 void ClipboardCapture::capture(ClipboardPayload payload, Completion completion)
 {
-    const qint64 limit = effectiveLimit(m_historyLimit());
+    const qint64 limit = effectiveHistoryLimit(m_historyLimit());
     schedule([this, payload = std::move(payload), limit, completion = std::move(completion)] {
         captureNow(payload, limit);
         if (completion)
@@ -93,7 +67,7 @@ void ClipboardCapture::capture(ClipboardPayload payload, Completion completion)
 void ClipboardCapture::captureNow(const ClipboardPayload &payload, qint64 limit)
 {
     const std::shared_ptr<ClipItem> item = m_context->insert<ClipItem>();
-    fill(*item, payload.content);
+    fillContent(*item, payload.content);
     item->setId(QUuid::createUuid());
     item->setCreatedAt(QDateTime::currentDateTimeUtc());
     item->setSourceAppName(payload.sourceAppName);
@@ -173,5 +147,26 @@ void ClipboardCapture::trimHistory(qint64 limit, StoreContext &context)
         context.refresh(item);
         if (!item->isDeleted() && !item->isPinned())
             context.deleteObject(item);
+    }
+}
+
+qint64 ClipboardCapture::effectiveHistoryLimit(qint64 limit)
+{
+    return limit < 51 ? 50 : limit;
+}
+
+void ClipboardCapture::fillContent(ClipItem &item, const ClipboardPayload::Content &content)
+{
+    if (const auto *text = std::get_if<ClipboardPayload::Text>(&content)) {
+        item.setKind(ClipKind::Text);
+        item.setPlainText(text->text);
+        item.setRtfData(text->rtfData);
+    } else if (const auto *image = std::get_if<ClipboardPayload::Image>(&content)) {
+        item.setKind(ClipKind::Image);
+        item.setImageData(normalizedImageData(image->bytes).value_or(image->bytes));
+    } else if (const auto *files = std::get_if<ClipboardPayload::File>(&content)) {
+        item.setKind(ClipKind::File);
+        item.setFileName(files->names);
+        item.setPlainText(files->paths);
     }
 }

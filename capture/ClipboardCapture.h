@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class ClipItem;
 class StoreContainer;
 class StoreContext;
 class UserDefaults;
@@ -50,6 +51,11 @@ public:
     // Deletes the unpinned items beyond the newest `limit` saved ones. On the caller's
     // context and queue; the import uses it too.
     static void trimHistory(qint64 limit, StoreContext &context);
+    // Any limit below 51, zero and negative values included, acts as 50.
+    static qint64 effectiveHistoryLimit(qint64 limit);
+    // A new item's kind and content from a payload's content, images normalised; the
+    // import fills its items the same way.
+    static void fillContent(ClipItem &item, const ClipboardPayload::Content &content);
 
     void collapseAllDuplicates(Completion completion = {});
     void heal(QList<HealRecord> records, Completion completion = {});

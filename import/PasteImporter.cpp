@@ -2,7 +2,6 @@
 
 #include "capture/ClipboardCapture.h"
 #include "capture/ContentHash.h"
-#include "capture/ImageNormalization.h"
 #include "capture/SaveContext.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/log/Log.h"
@@ -21,28 +20,6 @@ constexpr qint64 labelPaletteColorCount = 8;
 
 const QString importLabel = QStringLiteral("paste import");
 const QString pruneLabel = QStringLiteral("paste import prune");
-
-// The same floor as captures: anything below 51 acts as 50.
-qint64 effectiveLimit(qint64 limit)
-{
-    return limit < 51 ? 50 : limit;
-}
-
-void fill(ClipItem &item, const ClipboardPayload::Content &content)
-{
-    if (const auto *text = std::get_if<ClipboardPayload::Text>(&content)) {
-        item.setKind(ClipKind::Text);
-        item.setPlainText(text->text);
-        item.setRtfData(text->rtfData);
-    } else if (const auto *image = std::get_if<ClipboardPayload::Image>(&content)) {
-        item.setKind(ClipKind::Image);
-        item.setImageData(normalizedImageData(image->bytes).value_or(image->bytes));
-    } else if (const auto *files = std::get_if<ClipboardPayload::File>(&content)) {
-        item.setKind(ClipKind::File);
-        item.setFileName(files->names);
-        item.setPlainText(files->paths);
-    }
-}
 
 } // namespace
 
@@ -66,7 +43,7 @@ Expected<PasteImportSummary, PasteReadFailure>
 PasteImporter::importHistory(const QString &folder, const PasteDatabaseReader::CancelCheck &isCancelled,
                              const PasteDatabaseReader::ProgressHandler &progress)
 {
-    const qint64 limit = effectiveLimit(m_historyLimit());
+    const qint64 limit = ClipboardCapture::effectiveHistoryLimit(m_historyLimit());
     m_summary = {};
     m_labelCache.clear();
     m_batch = 0;
@@ -153,7 +130,7 @@ QString PasteImporter::resolveLabel(const QString &name)
 bool PasteImporter::insertClip(const PasteClip &clip, const std::optional<QString> &labelID)
 {
     const auto item = m_context->insert<ClipItem>();
-    fill(*item, clip.content);
+    ClipboardCapture::fillContent(*item, clip.content);
     item->setContentHash(computeContentHash(item->plainText(), item->imageData()));
 
     FetchRequest sameHash = FetchRequest::of<ClipItem>();

@@ -1,4 +1,5 @@
 #include "ReaderFixture.h"
+#include "import/PasteFolder.h"
 
 #include <QImage>
 #include <QBuffer>
@@ -8,7 +9,9 @@
 
 #include <cmath>
 #include <limits>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace pasteblob;
 using Item = PasteDatabaseBuilder::Item;
@@ -585,6 +588,39 @@ private Q_SLOTS:
         QCOMPARE(result.reports.size(), expectedClips);
         QCOMPARE(result.outcome->cancelled, expectedCancelled);
         QCOMPARE(paste.leftovers(), QStringList());
+    }
+
+    void aCopyThatCannotBeMadeFailsWithTheReason()
+    {
+        ReaderFixture paste;
+        PasteDatabaseBuilder(paste.databasePath()).addItem(textItem(QStringLiteral("x"), 1.0));
+        // The temporary directory is a file: no folder can be made in it.
+        const QString blocked = paste.temporaryFolder() + QStringLiteral("/not-a-folder");
+        QFile file(blocked);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        qputenv("TMPDIR", QFile::encodeName(blocked));
+        const auto before = paste.snapshot();
+        const ReadResult result = paste.read();
+        QVERIFY(result.failure);
+        QVERIFY(std::holds_alternative<FileSystemError>(*result.failure));
+        QVERIFY2(result.failureText().contains(blocked), qPrintable(result.failureText()));
+        QVERIFY(result.clips.isEmpty());
+        QCOMPARE(paste.snapshot(), before);
+        QCOMPARE(paste.leftovers(), QStringList{QStringLiteral("not-a-folder")});
+    }
+
+    void theDefaultFolderIsUnderTheRealHome()
+    {
+        // $HOME may point into a sandbox or a test folder; the user database knows the real one.
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", "/nonexistent-home");
+        const QString folder = defaultPasteFolder();
+        qputenv("HOME", oldHome);
+        const passwd *entry = getpwuid(getuid());
+        QVERIFY(entry);
+        QCOMPARE(folder, QFile::decodeName(entry->pw_dir)
+                     + QStringLiteral("/Library/Containers/com.wiheads.paste/Data/Library/Application Support/Paste"));
     }
 
     void callerFailureEndsTheReadAfterCleanUp()
