@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -76,6 +77,12 @@ QString decomposed(QStringView text)
     return result;
 }
 
+bool isStrippedMark(char32_t c)
+{
+    const QChar::Category category = QChar::category(c);
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing;
+}
+
 QString stripMarks(const QString &decomposed)
 {
     QString result;
@@ -87,9 +94,7 @@ QString stripMarks(const QString &decomposed)
         const bool pair = unit.isHighSurrogate() && i + 1 < size && decomposed[i + 1].isLowSurrogate();
         if (pair)
             c = QChar::surrogateToUcs4(unit, decomposed[i + 1]);
-        const QChar::Category category = QChar::category(c);
-        const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing;
-        if (!mark) {
+        if (!isStrippedMark(c)) {
             result.append(unit);
             if (pair)
                 result.append(decomposed[i + 1]);
@@ -100,6 +105,53 @@ QString stripMarks(const QString &decomposed)
     return result;
 }
 
+// The fold of each BMP character taken alone, where that is its fold within any text: its
+// decomposition is one unit or nothing once marks are stripped and case folded, and every mark
+// in it is stripped, so that reordering marks cannot change the result. Other characters
+// (Hangul syllables, surrogates, kept combining marks) fold with the whole text.
+constexpr char16_t foldsToNothing = 0xFFFE;
+constexpr char16_t foldsOnlyInText = 0xFFFF;
+
+std::vector<char16_t> makeCharacterFolds()
+{
+    std::vector<char16_t> folds(0x10000, foldsOnlyInText);
+    for (char32_t c = 0; c < 0x10000; ++c) {
+        if (QChar::isSurrogate(c))
+            continue;
+        const QString decomposition = QString(QChar(char16_t(c))).normalized(QString::NormalizationForm_D);
+        bool alone = true;
+        for (QChar unit : decomposition) {
+            if (unit.isSurrogate() || (unit.combiningClass() != 0 && !isStrippedMark(unit.unicode())))
+                alone = false;
+        }
+        if (!alone)
+            continue;
+        const QString folded = stripMarks(decomposition).toCaseFolded();
+        if (folded.isEmpty())
+            folds[c] = foldsToNothing;
+        else if (folded.size() == 1 && folded[0].unicode() < foldsToNothing)
+            folds[c] = folded[0].unicode();
+    }
+    return folds;
+}
+
+// Folding each character through the table costs a fraction of decomposing the whole text.
+std::optional<QString> foldCharacterwise(QStringView text)
+{
+    static const std::vector<char16_t> folds = makeCharacterFolds();
+    QString result(text.size(), Qt::Uninitialized);
+    QChar *out = result.data();
+    for (QChar c : text) {
+        const char16_t folded = folds[c.unicode()];
+        if (folded == foldsOnlyInText)
+            return std::nullopt;
+        if (folded != foldsToNothing)
+            *out++ = QChar(folded);
+    }
+    result.truncate(out - result.constData());
+    return result;
+}
+
 TextComparison comparisonFromInt(int mode)
 {
     switch (mode) {
@@ -107,6 +159,15 @@ TextComparison comparisonFromInt(int mode)
     case 2: return TextComparison::CaseDiacriticInsensitive;
     default: return TextComparison::Exact;
     }
+}
+
+bool isAsciiUtf8(const char *data, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i) {
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
+            return false;
+    }
+    return true;
 }
 
 QString textArgument(sqlite3_value *value)
@@ -168,8 +229,18 @@ void sqlFold(sqlite3_context *context, int, sqlite3_value **argv)
         sqlite3_result_null(context);
         return;
     }
-    const QByteArray folded
-        = foldText(textArgument(argv[0]), comparisonFromInt(sqlite3_value_int(argv[1]))).toUtf8();
+    const TextComparison comparison = comparisonFromInt(sqlite3_value_int(argv[1]));
+    const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(argv[0]));
+    const qsizetype size = sqlite3_value_bytes(argv[0]);
+    // Most texts are ASCII, which folds byte by byte without decoding.
+    if (comparison != TextComparison::Exact && isAsciiUtf8(data, size)) {
+        QByteArray folded(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            folded[i] = data[i] >= 'A' && data[i] <= 'Z' ? char(data[i] + 32) : data[i];
+        sqlite3_result_text64(context, folded.constData(), sqlite3_uint64(size), SQLITE_TRANSIENT, SQLITE_UTF8);
+        return;
+    }
+    const QByteArray folded = foldText(QString::fromUtf8(data, size), comparison).toUtf8();
     sqlite3_result_text64(context, folded.constData(), sqlite3_uint64(folded.size()),
                           SQLITE_TRANSIENT, SQLITE_UTF8);
 }
@@ -216,6 +287,8 @@ QString foldText(QStringView text, TextComparison comparison)
     case TextComparison::CaseDiacriticInsensitive:
         if (isAscii(text))
             return asciiLower(text);
+        if (auto folded = foldCharacterwise(text))
+            return *std::move(folded);
         return stripMarks(decomposed(text)).toCaseFolded();
     }
     return text.toString();

@@ -4,6 +4,8 @@
 
 #include <QRandomGenerator>
 
+#include <sqlite3.h>
+
 namespace {
 
 struct Sample {
@@ -80,6 +82,17 @@ QStringList run(StoreContext *context, const Predicate &predicate, bool pending)
     return textsOf(*items);
 }
 
+// Decomposes, strips the marks and case folds the text in one piece.
+QString foldedAsAWhole(const QString &text)
+{
+    QString whole;
+    for (char32_t c : text.normalized(QString::NormalizationForm_D).toUcs4()) {
+        if (QChar::category(c) != QChar::Mark_NonSpacing && QChar::category(c) != QChar::Mark_Enclosing)
+            whole += QStringView(QChar::fromUcs4(c));
+    }
+    return whole.toCaseFolded();
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Predicate)
@@ -123,12 +136,58 @@ private Q_SLOTS:
         QString text;
         while (text.size() < 40'000)
             text += units[random.bounded(int(units.size()))];
-        QString whole;
-        for (char32_t c : text.normalized(QString::NormalizationForm_D).toUcs4()) {
-            if (QChar::category(c) != QChar::Mark_NonSpacing && QChar::category(c) != QChar::Mark_Enclosing)
-                whole += QString::fromUcs4(&c, 1);
+        QCOMPARE(foldText(text, TextComparison::CaseDiacriticInsensitive), foldedAsAWhole(text));
+    }
+
+    // Most characters fold through a table of single characters; in any company they must
+    // fold as the whole text does (marks around them, letters that expand, kept marks).
+    void everyCharacterFoldsAsInText()
+    {
+        const QStringList companies{QStringLiteral("A%1b"), QStringLiteral("%1\u0301\u0327"),
+                                    QStringLiteral("\u0327%1\u0301É"), QStringLiteral("ß%1한"), QStringLiteral("%1\u1BF2"),
+                                    QStringLiteral("%1\U0001D165\U0001D16D%1")};
+        int differing = 0;
+        for (char32_t c = 1; c < 0x10000; ++c) {
+            if (QChar::isSurrogate(c))
+                continue;
+            for (const QString &company : companies) {
+                const QString text = company.arg(QChar(char16_t(c)));
+                if (foldText(text, TextComparison::CaseDiacriticInsensitive) != foldedAsAWhole(text) && ++differing < 10)
+                    qWarning("U+%04X in %s", unsigned(c), qPrintable(company));
+            }
         }
-        QCOMPARE(foldText(text, TextComparison::CaseDiacriticInsensitive), whole.toCaseFolded());
+        QCOMPARE(differing, 0);
+    }
+
+    // The store folds in SQL as well: ASCII texts take a shorter way there.
+    void sqlFoldsAsInMemory_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("ascii") << QStringLiteral("Hello WORLD [@] `z` 09\t~");
+        QTest::newRow("accents") << QStringLiteral("Résumé ÉTÉ");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("hangul and emoji") << QStringLiteral("한국 A😀");
+    }
+
+    void sqlFoldsAsInMemory()
+    {
+        QFETCH(QString, text);
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(":memory:", &db), SQLITE_OK);
+        QCOMPARE(registerFoldingFunctions(db), SQLITE_OK);
+        for (int mode : {0, 1, 2}) {
+            sqlite3_stmt *statement = nullptr;
+            QCOMPARE(sqlite3_prepare_v2(db, "SELECT kn_fold(?, ?)", -1, &statement, nullptr), SQLITE_OK);
+            const QByteArray utf8 = text.toUtf8();
+            sqlite3_bind_text(statement, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int(statement, 2, mode);
+            QCOMPARE(sqlite3_step(statement), SQLITE_ROW);
+            const QString folded = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)),
+                                                     sqlite3_column_bytes(statement, 0));
+            sqlite3_finalize(statement);
+            QCOMPARE(folded, foldText(text, static_cast<TextComparison>(mode)));
+        }
+        sqlite3_close(db);
     }
 
     void storeAndMemoryAgree_data()
