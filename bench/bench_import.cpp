@@ -4,13 +4,13 @@
 #include "import/codecs/LzfseDecoder.h"
 #include "import/codecs/RawInflate.h"
 
+#include "../tests/import/ArchiveBuilders.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
-
-#include <zlib.h>
 
 #include <cstdio>
 
@@ -33,21 +33,6 @@ double secondsPerRun(Work work)
 double megabytesPerSecond(qsizetype bytes, double seconds)
 {
     return double(bytes) / (1024.0 * 1024.0) / seconds;
-}
-
-QByteArray rawDeflate(const QByteArray &bytes)
-{
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))), '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
-    stream.avail_in = uInt(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return out;
 }
 
 // Text with repetition, like a clipboard history's plain text and markup.
@@ -110,7 +95,7 @@ int main(int argc, char **argv)
     std::printf("Raw DEFLATE inflating (zlib)\n");
     for (const qsizetype size : {qsizetype(64 * 1024), qsizetype(4 * 1024 * 1024)}) {
         const QByteArray original = proseLike(size);
-        const QByteArray stream = rawDeflate(original);
+        const QByteArray stream = testarchive::rawDeflate(original);
         const double seconds = secondsPerRun([&] { (void)rawdeflate::inflateRaw(stream, lzfse::defaultOutputLimit); });
         std::printf("  prose %5lld KB  %8lld -> %8lld bytes  %8.1f MB/s of output\n",
                     static_cast<long long>(size / 1024), static_cast<long long>(stream.size()),
