@@ -67,7 +67,7 @@ void ClipboardCapture::capture(ClipboardPayload payload, Completion completion)
 void ClipboardCapture::captureNow(const ClipboardPayload &payload, qint64 limit)
 {
     const std::shared_ptr<ClipItem> item = m_context->insert<ClipItem>();
-    fillContent(*item, payload.content);
+    fillContent(*item, normalizedContent(payload.content));
     item->setId(QUuid::createUuid());
     item->setCreatedAt(QDateTime::currentDateTimeUtc());
     item->setSourceAppName(payload.sourceAppName);
@@ -155,6 +155,15 @@ qint64 ClipboardCapture::effectiveHistoryLimit(qint64 limit)
     return limit < 51 ? 50 : limit;
 }
 
+ClipboardPayload::Content ClipboardCapture::normalizedContent(ClipboardPayload::Content content)
+{
+    if (auto *image = std::get_if<ClipboardPayload::Image>(&content)) {
+        if (auto normalized = normalizedImageData(image->bytes))
+            image->bytes = std::move(*normalized);
+    }
+    return content;
+}
+
 void ClipboardCapture::fillContent(ClipItem &item, const ClipboardPayload::Content &content)
 {
     if (const auto *text = std::get_if<ClipboardPayload::Text>(&content)) {
@@ -163,7 +172,7 @@ void ClipboardCapture::fillContent(ClipItem &item, const ClipboardPayload::Conte
         item.setRtfData(text->rtfData);
     } else if (const auto *image = std::get_if<ClipboardPayload::Image>(&content)) {
         item.setKind(ClipKind::Image);
-        item.setImageData(normalizedImageData(image->bytes).value_or(image->bytes));
+        item.setImageData(image->bytes);
     } else if (const auto *files = std::get_if<ClipboardPayload::File>(&content)) {
         item.setKind(ClipKind::File);
         item.setFileName(files->names);

@@ -53,8 +53,11 @@ public:
     static void trimHistory(qint64 limit, StoreContext &context);
     // Any limit below 51, zero and negative values included, acts as 50.
     static qint64 effectiveHistoryLimit(qint64 limit);
-    // A new item's kind and content from a payload's content, images normalised; the
-    // import fills its items the same way.
+    // The content as it is stored: an image re-encoded by normalizedImageData, or kept as
+    // read when that gives none; texts and file lists as they are.
+    static ClipboardPayload::Content normalizedContent(ClipboardPayload::Content content);
+    // A new item's kind and content from normalised content; the import fills its items
+    // the same way.
     static void fillContent(ClipItem &item, const ClipboardPayload::Content &content);
 
     void collapseAllDuplicates(Completion completion = {});

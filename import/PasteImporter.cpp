@@ -10,23 +10,46 @@
 #include "store/StoreContainer.h"
 #include "store/StoreContext.h"
 
+#include <QFuture>
+#include <QThread>
 #include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
 constexpr int batchSize = 50;
+constexpr int waitingBudgetKilobytes = 8 * 1024;
+// Each normaliser may hold a decoded image of up to 256 MB.
+constexpr int maxNormalizers = 4;
 // New labels take the label palette's colours in turn.
 constexpr qint64 labelPaletteColorCount = 8;
 
 const QString importLabel = QStringLiteral("paste import");
 const QString pruneLabel = QStringLiteral("paste import prune");
 
+int contentKilobytes(const ClipboardPayload::Content &content)
+{
+    qint64 bytes = 0;
+    if (const auto *text = std::get_if<ClipboardPayload::Text>(&content))
+        bytes = text->text.size() * 2 + (text->rtfData ? text->rtfData->size() : 0);
+    else if (const auto *image = std::get_if<ClipboardPayload::Image>(&content))
+        bytes = image->bytes.size();
+    else if (const auto *files = std::get_if<ClipboardPayload::File>(&content))
+        bytes = (files->names.size() + files->paths.size()) * 2;
+    // A clip larger than the whole budget waits until nothing else does.
+    return int(std::min<qint64>(bytes / 1024 + 1, waitingBudgetKilobytes));
+}
+
 } // namespace
 
 PasteImporter::PasteImporter(StoreContainer &container, UserDefaults &defaults)
     : m_context(container.newBackgroundContext())
     , m_historyLimit([&defaults] { return defaults.integer(SettingsKey::historyLimit); })
+    , m_waitingBudget(waitingBudgetKilobytes)
 {
+    m_normalizers.setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 1, maxNormalizers));
     m_context->setName(QStringLiteral("paste-import"));
     m_context->setTransactionAuthor(QStringLiteral("paste-import"));
     m_context->setMergePolicy(StoreContext::MergePolicy::PropertyObjectTrump);
@@ -50,9 +73,10 @@ PasteImporter::importHistory(const QString &folder, const PasteDatabaseReader::C
 
     const PasteDatabaseReader reader(folder);
     const auto outcome = reader.readClips(limit, isCancelled, progress, [this](PasteClip &&clip) {
-        m_context->performAndWait([&] { takeClip(clip); });
+        submit(std::move(clip));
         return std::optional<ClipError>();
     });
+    // Every block below runs after the clips still waiting on the queue.
     if (!outcome) {
         // The unsaved part of the current batch goes; saved batches stay.
         m_context->performAndWait([this] { m_context->rollback(); });
@@ -76,6 +100,23 @@ PasteImporter::importHistory(const QString &folder, const PasteDatabaseReader::C
                      .arg(m_summary.skippedBeyondLimit)
                      .arg(m_summary.cancelled ? QStringLiteral("true") : QStringLiteral("false")));
     return m_summary;
+}
+
+void PasteImporter::submit(PasteClip &&clip)
+{
+    const int kilobytes = contentKilobytes(clip.content);
+    m_waitingBudget.acquire(kilobytes);
+    QFuture<ClipboardPayload::Content> content;
+    if (std::holds_alternative<ClipboardPayload::Image>(clip.content)) {
+        content = QtConcurrent::run(&m_normalizers, &ClipboardCapture::normalizedContent, std::move(clip.content));
+        clip.content = {};
+    }
+    m_context->perform([this, clip = std::move(clip), content, kilobytes]() mutable {
+        if (content.isValid())
+            clip.content = content.result();
+        takeClip(clip);
+        m_waitingBudget.release(kilobytes);
+    });
 }
 
 void PasteImporter::takeClip(const PasteClip &clip)

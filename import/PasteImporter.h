@@ -5,7 +5,9 @@
 #include "import/PasteImportSummary.h"
 
 #include <QHash>
+#include <QSemaphore>
 #include <QString>
+#include <QThreadPool>
 
 #include <functional>
 #include <memory>
@@ -18,7 +20,9 @@ class UserDefaults;
 // Brings what the reader streams out of Paste's database into the store, on a background
 // context of its own ("paste-import"): skips what is already here, turns pinboards into
 // labels (matched without regard to case) and pins their items, keeps Paste's dates, saves
-// every 50 clips, and finally trims the history to the limit. Lives for one import.
+// every 50 clips, and finally trims the history to the limit. Images are normalised on a
+// small pool of threads while the reader goes on, so that their re-encoding, by far the
+// slowest step, uses every core. Lives for one import.
 class PasteImporter
 {
 public:
@@ -40,13 +44,19 @@ public:
     StoreContext &context() const { return *m_context; }
 
 private:
-    // Both run on the context's queue.
+    // On the reader's thread: hands the clip to the context's queue, its image to the pool.
+    void submit(PasteClip &&clip);
+    // These run on the context's queue.
     QString resolveLabel(const QString &name);
     bool insertClip(const PasteClip &clip, const std::optional<QString> &labelID);
     void takeClip(const PasteClip &clip);
 
     std::shared_ptr<StoreContext> m_context;
     std::function<qint64()> m_historyLimit;
+    QThreadPool m_normalizers;
+    // Kilobytes of clips read but not yet in the context: keeps memory flat when the
+    // reader runs ahead.
+    QSemaphore m_waitingBudget;
 
     // One run's state, touched only on the context's queue.
     PasteImportSummary m_summary;

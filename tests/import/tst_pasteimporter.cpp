@@ -2,6 +2,7 @@
 #include "ReaderFixture.h"
 
 #include "capture/ContentHash.h"
+#include "capture/ImageNormalization.h"
 #include "capture/SaveContext.h"
 #include "import/PasteImporter.h"
 #include "platform/log/Log.h"
@@ -326,6 +327,59 @@ private Q_SLOTS:
         QVERIFY(items.first()->isPinned());
         QCOMPARE(items.first()->title(), QStringLiteral("Title"));
         QCOMPARE(items.first()->createdAt(), referenceDate.addSecs(20));
+    }
+
+    // Images are re-encoded on other threads while the texts around them go straight on:
+    // each must still land on its own row, in reading order, so the first of two equal
+    // images keeps its date.
+    void imagesAmongTextsKeepTheirRowsAndOrder()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.begin();
+        for (int i = 0; i < 80; ++i) {
+            if (i % 4 == 1) {
+                Item image;
+                image.type = 1;
+                image.createdAt = 1000.0 - i;
+                // i == 41 repeats i == 1's picture; i == 61 cannot be decoded.
+                const int side = i == 41 ? 3 : 2 + i;
+                image.pasteboard = imageArchive(i == 61 ? QByteArray("\x89PNG not really") : pngOf(QSize(side * 100, side)));
+                builder.addItem(image);
+            } else {
+                builder.addItem(textItem(QStringLiteral("text %1").arg(i), 1000.0 - i));
+            }
+        }
+        builder.commit();
+        builder.close();
+
+        const auto summary = runImport(store, paste.folder());
+        QVERIFY(summary);
+        QCOMPARE(summary->imported, 79);
+        QCOMPARE(summary->duplicates, 1);
+
+        const QList<ClipItemPtr> items = store.items();
+        QCOMPARE(items.size(), 79);
+        int row = 0;
+        for (int i = 0; i < 80; ++i) {
+            if (i == 41)
+                continue;
+            const ClipItemPtr &item = items.at(row++);
+            QCOMPARE(item->createdAt(), referenceDate.addSecs(1000 - i));
+            if (i % 4 != 1) {
+                QCOMPARE(item->plainText(), QStringLiteral("text %1").arg(i));
+                continue;
+            }
+            QCOMPARE(item->kind(), ClipKind::Image);
+            QCOMPARE(item->contentHash(), computeContentHash(std::nullopt, item->imageData()));
+            if (i == 61) {
+                QCOMPARE(item->imageData(), QByteArray("\x89PNG not really"));
+                continue;
+            }
+            const QSize stored = QImage::fromData(*item->imageData(), "PNG").size();
+            QCOMPARE(stored, normalizedImageSize(QSize((2 + i) * 100, 2 + i)));
+        }
     }
 
     void cancellingKeepsWhatWasTaken()
