@@ -208,6 +208,45 @@ QStringList versionFiveStatements()
     return {QStringLiteral("CREATE INDEX ClipItem_kind_createdAt ON ClipItem (kind, createdAt)")};
 }
 
+// A search of one character reads these short rows instead of every folded text.
+QStringList versionSixStatements()
+{
+    const QString ct = charactersTable;
+    QStringList values, assignments;
+    for (const QString &column : searchedAttributes()) {
+        values.append(QStringLiteral("kn_characters(new.%1)").arg(column));
+        assignments.append(QStringLiteral("%1 = kn_characters(new.%1)").arg(column));
+    }
+    QStringList columns;
+    for (const QString &column : searchedAttributes())
+        columns.append(column + QStringLiteral(" TEXT"));
+    const QString list = searchedAttributes().join(QStringLiteral(", "));
+    return {
+        QStringLiteral("CREATE TABLE %1 (pk INTEGER PRIMARY KEY, %2)").arg(ct, columns.join(QStringLiteral(", "))),
+        QStringLiteral("CREATE TRIGGER %1_characters_insert AFTER INSERT ON %1 BEGIN "
+                       "INSERT INTO %2 (pk, %3) VALUES (new.pk, %4); END")
+            .arg(foldedTable, ct, list, values.join(QStringLiteral(", "))),
+        QStringLiteral("CREATE TRIGGER %1_characters_update AFTER UPDATE ON %1 BEGIN "
+                       "UPDATE %2 SET %3 WHERE pk = new.pk; END")
+            .arg(foldedTable, ct, assignments.join(QStringLiteral(", "))),
+        QStringLiteral("CREATE TRIGGER %1_characters_delete AFTER DELETE ON %1 BEGIN "
+                       "DELETE FROM %2 WHERE pk = old.pk; END")
+            .arg(foldedTable, ct),
+    };
+}
+
+QStringList migrationToSix()
+{
+    QStringList statements = versionSixStatements();
+    QStringList characters;
+    for (const QString &column : searchedAttributes())
+        characters.append(QStringLiteral("kn_characters(%1)").arg(column));
+    statements.append(QStringLiteral("INSERT INTO %1 (pk, %2) SELECT pk, %3 FROM %4")
+                          .arg(charactersTable, searchedAttributes().join(QStringLiteral(", ")),
+                               characters.join(QStringLiteral(", ")), foldedTable));
+    return statements;
+}
+
 StoreResult<void> runAll(sql::Connection &connection, const QStringList &statements)
 {
     for (const QString &statement : statements) {
@@ -283,6 +322,12 @@ StoreResult<void> verifyTables(sql::Connection &connection, const ObjectModel &m
         if (auto result = require(pendingIndexTable, {primaryKey}); !result)
             return result;
     }
+    if (version >= 6) {
+        QStringList characters{primaryKey};
+        characters.append(searchedAttributes());
+        if (auto result = require(charactersTable, characters); !result)
+            return result;
+    }
     if (version < 2)
         return {};
     QStringList folded{primaryKey};
@@ -347,6 +392,14 @@ StoreResult<void> prepareInTransaction(sql::Connection &connection, const Object
         if (auto result = setVersion(connection, 5); !result)
             return asMigrationFailure(result.error(), 4);
     }
+    if (*version <= 5) {
+        if (auto result = verifyTables(connection, model, 5); !result)
+            return result;
+        if (auto result = runAll(connection, migrationToSix()); !result)
+            return asMigrationFailure(result.error(), 5);
+        if (auto result = setVersion(connection, 6); !result)
+            return asMigrationFailure(result.error(), 5);
+    }
     return verifyTables(connection, model, currentVersion);
 }
 
@@ -391,6 +444,8 @@ StoreResult<void> createSchemaVersion(sql::Connection &connection, const ObjectM
         statements.append(versionFourStatements());
     if (version >= 5)
         statements.append(versionFiveStatements());
+    if (version >= 6)
+        statements.append(versionSixStatements());
     statements.append(QStringLiteral("PRAGMA application_id = ") + QString::number(applicationId));
     statements.append(QStringLiteral("INSERT INTO store_metadata (key, value) VALUES ('storeUUID', '%1')")
                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));

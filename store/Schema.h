@@ -15,7 +15,8 @@ class Connection;
 // an integer primary key "pk" that is never reused (the object identifier). Binary
 // attributes live in "<Entity>_external", keyed by the same pk, so listing rows never
 // reads image bytes. The searched texts of ClipItem are kept case- and diacritic-folded
-// in "ClipItem_folded", indexed by the trigram index "ClipItem_search".
+// in "ClipItem_folded", indexed by the trigram index "ClipItem_search", and their distinct
+// characters in "ClipItem_characters".
 namespace schema {
 
 // 1: entity tables, store metadata and transaction history.
@@ -24,7 +25,8 @@ namespace schema {
 //    that writes made without a record (plain SQL) are noticed.
 // 4: new rows wait in a list and enter the trigram index once per save.
 // 5: an index on kind and date for the kind filters.
-inline constexpr int currentVersion = 5;
+// 6: the distinct characters of each folded text, for searches too short for the index.
+inline constexpr int currentVersion = 6;
 // "KnSt": marks the file as a Kestrelnote store.
 inline constexpr int applicationId = 0x4B6E5374;
 
@@ -41,6 +43,8 @@ inline const QString foldedTable = QStringLiteral("ClipItem_folded");
 inline const QString searchTable = QStringLiteral("ClipItem_search");
 // Folded rows not in the index yet; searches look at them directly.
 inline const QString pendingIndexTable = QStringLiteral("ClipItem_search_pending");
+// The distinct characters of each folded text (kn_characters), kept by triggers.
+inline const QString charactersTable = QStringLiteral("ClipItem_characters");
 
 // Per-connection settings and the SQL functions the schema and the queries rely on.
 StoreResult<void> configureConnection(sql::Connection &connection);

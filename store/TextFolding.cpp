@@ -2,8 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <QSet>
+
 #include <algorithm>
+#include <bitset>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -275,6 +279,44 @@ void sqlBeginsWith(sqlite3_context *context, int, sqlite3_value **argv)
     sqlite3_result_int(context, found ? 1 : 0);
 }
 
+// The distinct characters of a text, each once, in order of first appearance: what a
+// search of one or two characters reads instead of the whole text. Works on the UTF-8
+// bytes; each character is kept whole, so instr() on the result finds only whole
+// characters.
+void sqlCharacters(sqlite3_context *context, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const auto *data = sqlite3_value_text(argv[0]);
+    const int size = sqlite3_value_bytes(argv[0]);
+    std::bitset<128> seenAscii;
+    QSet<quint32> seenOthers;
+    std::string characters;
+    for (int i = 0; i < size;) {
+        const unsigned char lead = data[i];
+        const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
+        const int taken = std::min(length, size - i);
+        bool isNew;
+        if (lead < 0x80) {
+            isNew = !seenAscii.test(lead);
+            seenAscii.set(lead);
+        } else {
+            quint32 key = 0;
+            for (int k = 0; k < taken; ++k)
+                key = (key << 8) | data[i + k];
+            isNew = !seenOthers.contains(key);
+            if (isNew)
+                seenOthers.insert(key);
+        }
+        if (isNew)
+            characters.append(reinterpret_cast<const char *>(data + i), size_t(taken));
+        i += taken;
+    }
+    sqlite3_result_text(context, characters.data(), int(characters.size()), SQLITE_TRANSIENT);
+}
+
 } // namespace
 
 QString foldText(QStringView text, TextComparison comparison)
@@ -325,5 +367,8 @@ int registerFoldingFunctions(sqlite3 *db)
     if (rc == SQLITE_OK)
         rc = sqlite3_create_function_v2(db, "kn_begins_with", 3, flags, nullptr, sqlBeginsWith,
                                         nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "kn_characters", 1, flags, nullptr, sqlCharacters, nullptr,
+                                        nullptr, nullptr);
     return rc;
 }

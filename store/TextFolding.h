@@ -19,6 +19,7 @@ bool foldedContains(QStringView haystack, QStringView needle, TextComparison com
 bool foldedStartsWith(QStringView haystack, QStringView needle, TextComparison comparison);
 bool foldedEquals(QStringView a, QStringView b, TextComparison comparison);
 
-// Registers kn_fold(text, mode), kn_contains(text, needle, mode) and
-// kn_begins_with(text, needle, mode) on a connection; mode is the TextComparison value.
+// Registers kn_fold(text, mode), kn_contains(text, needle, mode),
+// kn_begins_with(text, needle, mode) and kn_characters(text) (each distinct character once)
+// on a connection; mode is the TextComparison value.
 int registerFoldingFunctions(sqlite3 *db);

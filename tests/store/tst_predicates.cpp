@@ -236,6 +236,16 @@ private Q_SLOTS:
             << search(QStringLiteral("report")) << QStringList{QStringLiteral("http://files/report.txt")};
         QTest::newRow("search, short")
             << search(QStringLiteral("cv")) << QStringList{QStringLiteral("Résumé of the year")};
+        // Short searches read each row's distinct characters first: both must be there,
+        // and next to each other in one text.
+        QTest::newRow("search, two letters apart are no match")
+            << search(QStringLiteral("EA")) << QStringList{QStringLiteral("Résumé of the year"), QStringLiteral(" http://leading.space")};
+        QTest::newRow("search, one letter in a title or a text")
+            << search(QStringLiteral("J")) << QStringList{QStringLiteral("日本語のテキスト"), QStringLiteral("emoji 😀 here")};
+        QTest::newRow("search, emoji and a letter apart")
+            << search(QStringLiteral("😀h")) << QStringList{};
+        QTest::newRow("search, emoji and a space")
+            << search(QStringLiteral("😀 ")) << QStringList{QStringLiteral("emoji 😀 here")};
         QTest::newRow("search for a space")
             << (Predicate::equal(QStringLiteral("kind"), QStringLiteral("file")) && search(QStringLiteral(" ")))
             << QStringList{};

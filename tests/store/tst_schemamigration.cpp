@@ -46,6 +46,7 @@ private Q_SLOTS:
         QTest::newRow("version 2") << 2;
         QTest::newRow("version 3") << 3;
         QTest::newRow("version 4") << 4;
+        QTest::newRow("version 5") << 5;
     }
 
     void olderStoresAreMigratedInPlace()
@@ -72,6 +73,9 @@ private Q_SLOTS:
                                                 TextComparison::CaseDiacriticInsensitive));
         QCOMPARE(*store.view()->count(search), 1);
         search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("ete.pdf"),
+                                                TextComparison::CaseDiacriticInsensitive));
+        QCOMPARE(*store.view()->count(search), 1);
+        search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("/"),
                                                 TextComparison::CaseDiacriticInsensitive));
         QCOMPARE(*store.view()->count(search), 1);
         // New saves work and keep the index.
@@ -113,6 +117,7 @@ private Q_SLOTS:
                                             "(2, 'waiting then changed'), (3, 'waiting then gone')")));
         QCOMPARE(waiting(), 3);
         QCOMPARE(found(QStringLiteral("CREME BRULEE")), 1);
+        QCOMPARE(found(QStringLiteral("Û")), 1);
         QVERIFY((*raw)->exec(QStringLiteral("UPDATE ClipItem SET plainText = 'changed while waiting' WHERE createdAt = 2; "
                                             "DELETE FROM ClipItem WHERE createdAt = 3")));
         QCOMPARE(found(QStringLiteral("while waiting")), 1);
@@ -128,8 +133,12 @@ private Q_SLOTS:
         QCOMPARE(found(QStringLiteral("by the store")), 1);
 
         // Indexed rows changed and deleted by anyone leave the index exact.
+        QCOMPARE(found(QStringLiteral("SS")), 0);
+        QCOMPARE(found(QStringLiteral("G")), 1);
         QVERIFY((*raw)->exec(QStringLiteral("UPDATE ClipItem SET title = 'Dessert' WHERE createdAt = 1; "
                                             "DELETE FROM ClipItem WHERE createdAt = 2")));
+        QCOMPARE(found(QStringLiteral("SS")), 1);
+        QCOMPARE(found(QStringLiteral("G")), 0);
         QVERIFY(indexIsExact());
         QCOMPARE(found(QStringLiteral("dessert")), 1);
         QCOMPARE(found(QStringLiteral("while waiting")), 0);
