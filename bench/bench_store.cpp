@@ -1,6 +1,7 @@
 // Prints the store's figures for histories of 10,000, 100,000 and 1,000,000 text items:
 // saving in batches and one at a time, opening the live list, following a new item,
-// searching, memory and file size. Run from the build folder:
+// searching, memory and file size; beside the saving rate, the rate of the same rows into a
+// bare SQLite table, the engine's own ceiling on this machine. Run from the build folder:
 //   build/bench/bench_store            all three sizes
 //   build/bench/bench_store 100000     one size
 #include "store/ClipItem.h"
@@ -14,6 +15,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QUuid>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -116,6 +120,84 @@ qint64 storeSize(const QString &path)
     return total;
 }
 
+// One batch of new items: a text, or with images on, one picture in fifty.
+struct Batch {
+    std::vector<QString> texts;
+    std::vector<QByteArray> pictures;
+};
+
+Batch makeBatch(QRandomGenerator &random, int size, bool withImages)
+{
+    Batch batch;
+    for (int i = 0; i < size; ++i) {
+        if (withImages && random.bounded(50) == 0) {
+            batch.pictures.push_back(makeImage(random));
+            batch.texts.emplace_back();
+        } else {
+            batch.texts.push_back(makeText(random, textLength(random)));
+            batch.pictures.emplace_back();
+        }
+    }
+    return batch;
+}
+
+// The same rows saved the same way into a bare SQLite table (no index, no search copy, no
+// history): what the engine alone allows on this machine, for comparison with the store.
+double bareSqliteRate(const QString &path, int itemCount, bool withImages)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK)
+        return 0;
+    sqlite3_exec(db,
+                 "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"
+                 "CREATE TABLE item (pk INTEGER PRIMARY KEY, id BLOB, createdAt INTEGER, kind TEXT,"
+                 " plainText TEXT, sourceAppName TEXT, contentHash INTEGER);"
+                 "CREATE TABLE picture (pk INTEGER PRIMARY KEY, bytes BLOB);",
+                 nullptr, nullptr, nullptr);
+    sqlite3_stmt *item = nullptr;
+    sqlite3_stmt *picture = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO item (id, createdAt, kind, plainText, sourceAppName, contentHash) VALUES (?, ?, ?, ?, 'Editor', ?)", -1, &item, nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO picture (pk, bytes) VALUES (?, ?)", -1, &picture, nullptr);
+    QRandomGenerator random(7);
+    double savingMs = 0;
+    for (int done = 0; done < itemCount;) {
+        const int size = std::min(50, itemCount - done);
+        const Batch batch = makeBatch(random, size, withImages);
+        QElapsedTimer timer;
+        timer.start();
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        for (int i = 0; i < size; ++i) {
+            const QByteArray id = QUuid::createUuid().toRfc4122();
+            const bool isPicture = !batch.pictures[size_t(i)].isEmpty();
+            const QByteArray text = batch.texts[size_t(i)].toUtf8();
+            sqlite3_bind_blob(item, 1, id.constData(), int(id.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int64(item, 2, done + i);
+            sqlite3_bind_text(item, 3, isPicture ? "image" : "text", -1, SQLITE_STATIC);
+            if (isPicture)
+                sqlite3_bind_null(item, 4);
+            else
+                sqlite3_bind_text(item, 4, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int64(item, 5, qint64(random.generate64()));
+            sqlite3_step(item);
+            sqlite3_reset(item);
+            if (isPicture) {
+                const QByteArray &bytes = batch.pictures[size_t(i)];
+                sqlite3_bind_int64(picture, 1, sqlite3_last_insert_rowid(db));
+                sqlite3_bind_blob(picture, 2, bytes.constData(), int(bytes.size()), SQLITE_STATIC);
+                sqlite3_step(picture);
+                sqlite3_reset(picture);
+            }
+        }
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        savingMs += milliseconds(timer);
+        done += size;
+    }
+    sqlite3_finalize(item);
+    sqlite3_finalize(picture);
+    sqlite3_close(db);
+    return itemCount / (savingMs / 1000);
+}
+
 Predicate searchFor(const QString &text)
 {
     const auto cd = TextComparison::CaseDiacriticInsensitive;
@@ -150,17 +232,7 @@ void run(int itemCount)
     double savingCpuMs = 0;
     for (int done = 0; done < itemCount;) {
         const int batch = std::min(50, itemCount - done);
-        std::vector<QString> texts;
-        std::vector<QByteArray> pictures;
-        for (int i = 0; i < batch; ++i) {
-            if (withImages && random.bounded(50) == 0) {
-                pictures.push_back(makeImage(random));
-                texts.emplace_back();
-            } else {
-                texts.push_back(makeText(random, textLength(random)));
-                pictures.emplace_back();
-            }
-        }
+        const auto [texts, pictures] = makeBatch(random, batch, withImages);
         QElapsedTimer timer;
         timer.start();
         const double cpuBefore = processCpuMs();
@@ -193,6 +265,8 @@ void run(int itemCount)
     std::printf("saved in batches of 50:        %10.0f items/s  (%d images, %.0f MB of text)\n",
                 itemCount / (savingMs / 1000), images, double(textBytes) / 1e6);
     std::printf("  per CPU second:              %10.0f items/s\n", itemCount / (savingCpuMs / 1000));
+    std::printf("  same rows, bare SQLite table:%10.0f items/s  (no index, no search copy, no history)\n",
+                bareSqliteRate(dir.filePath(QStringLiteral("bare.sqlite")), itemCount, withImages));
 
     // One item at a time.
     std::vector<double> single;
