@@ -1,10 +1,14 @@
 #include "StoreTestSupport.h"
 
 #include "store/FetchedResultsModel.h"
+#include "store/TextFolding.h"
+#include "store/sql/SqlConnection.h"
 
 #include <QAbstractItemModelTester>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -221,6 +225,25 @@ private Q_SLOTS:
         QCOMPARE(model.data(model.index(150), imageRole).toByteArray().size(), 1000);
         QVERIFY(model.data(model.index(0), model.roleNames().key(QByteArrayLiteral("id"))).toString().size() == 36);
         QVERIFY(model.data(model.index(3), FetchedResultsModel::UriRole).toString().startsWith(QStringLiteral("x-kestrelnote://")));
+    }
+
+    // Room for the rows is reserved from the key range before reading them: keys far apart
+    // (another program's writes, a damaged store) must not ask for gigabytes.
+    void keysFarApartStillList()
+    {
+        TestStore store;
+        {
+            auto raw = sql::Connection::open(store.path(), {});
+            QVERIFY(raw);
+            QCOMPARE(registerFoldingFunctions((*raw)->handle()), SQLITE_OK);
+            QVERIFY((*raw)->exec(QStringLiteral("INSERT INTO ClipItem (pk, createdAt, plainText) VALUES "
+                                                "(1, 1, 'first'), (4611686018427387904, 2, 'far away')")));
+        }
+        FetchedResultsModel model(store.view(), itemsNewestFirst());
+        QVERIFY(model.performFetch());
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.at<ClipItem>(0)->plainText(), QStringLiteral("far away"));
+        QCOMPARE(model.at<ClipItem>(1)->plainText(), QStringLiteral("first"));
     }
 };
 
