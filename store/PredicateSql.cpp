@@ -29,20 +29,6 @@ qsizetype codePointCount(const QString &text)
     return count;
 }
 
-// Each character once, surrogate pairs kept whole.
-QStringList distinctCharacters(const QString &text)
-{
-    QStringList characters;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const QString character = text.mid(i, length);
-        if (!characters.contains(character))
-            characters.append(character);
-        i += length - 1;
-    }
-    return characters;
-}
-
 QString ftsPhrase(const QStringList &columns, const QString &foldedText)
 {
     QString escaped = foldedText;
@@ -146,26 +132,19 @@ std::optional<QString> Compiler::compileSearch(const QStringList &attributes, co
         return QStringLiteral("t.pk IN (%1 UNION ALL SELECT f.pk FROM %2 p CROSS JOIN %3 f ON f.pk = p.pk WHERE %4)")
             .arg(indexed, schema::pendingIndexTable, schema::foldedTable, anyTest());
     }
-    // A text too short for the index: each row's distinct characters answer one character,
-    // and for two only the rows holding both have their texts read. Testing each row as the
-    // outer scan reaches it spares collecting the matches into a temporary set.
-    const QString scan = QStringLiteral("EXISTS (SELECT 1 FROM %1 f WHERE f.pk = t.pk AND (%2))");
-    if (m_scope == PredicateScope::FewRows)
-        return scan.arg(schema::foldedTable, anyTest());
-    const QStringList characters = distinctCharacters(folded);
-    QStringList holdsAll;
-    for (const QString &attribute : attributes) {
+    // One character is answered from each row's distinct characters, a short row per item.
+    // Two characters read every folded text: most pairs are common, and testing the
+    // characters first only added to the reading.
+    if (m_scope == PredicateScope::WholeTable && codePointCount(folded) == 1) {
         QStringList tests;
-        for (const QString &character : characters)
-            tests.append(QStringLiteral("instr(c.%1, %2) > 0").arg(attribute, bind(character)));
-        holdsAll.append(QLatin1Char('(') + tests.join(QStringLiteral(" AND ")) + QLatin1Char(')'));
+        for (const QString &attribute : attributes)
+            tests.append(QStringLiteral("instr(c.%1, %2) > 0").arg(attribute, bind(folded)));
+        return QStringLiteral("EXISTS (SELECT 1 FROM %1 c WHERE c.pk = t.pk AND (%2))")
+            .arg(schema::charactersTable, tests.join(QStringLiteral(" OR ")));
     }
-    const QString candidates = QStringLiteral("EXISTS (SELECT 1 FROM %1 c WHERE c.pk = t.pk AND (%2))")
-                                   .arg(schema::charactersTable, holdsAll.join(QStringLiteral(" OR ")));
-    if (codePointCount(folded) == 1)
-        return candidates;
-    return QLatin1Char('(') + candidates + QStringLiteral(" AND ") + scan.arg(schema::foldedTable, anyTest())
-        + QLatin1Char(')');
+    // Testing each row as the outer scan reaches it spares collecting the matches into a
+    // temporary set.
+    return QStringLiteral("EXISTS (SELECT 1 FROM %1 f WHERE f.pk = t.pk AND (%2))").arg(schema::foldedTable, anyTest());
 }
 
 StoreResult<const AttributeDescription *> Compiler::checkedAttribute(const Predicate &predicate)

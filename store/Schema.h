@@ -25,7 +25,7 @@ namespace schema {
 //    that writes made without a record (plain SQL) are noticed.
 // 4: new rows wait in a list and enter the trigram index once per save.
 // 5: an index on kind and date for the kind filters.
-// 6: the distinct characters of each folded text, for searches too short for the index.
+// 6: the distinct characters of each folded text, for searches of one character.
 inline constexpr int currentVersion = 6;
 // "KnSt": marks the file as a Kestrelnote store.
 inline constexpr int applicationId = 0x4B6E5374;

@@ -280,7 +280,7 @@ void sqlBeginsWith(sqlite3_context *context, int, sqlite3_value **argv)
 }
 
 // The distinct characters of a text, each once, in order of first appearance: what a
-// search of one or two characters reads instead of the whole text. Works on the UTF-8
+// search of one character reads instead of the whole text. Works on the UTF-8
 // bytes; each character is kept whole, so instr() on the result finds only whole
 // characters.
 void sqlCharacters(sqlite3_context *context, int, sqlite3_value **argv)

@@ -236,8 +236,8 @@ private Q_SLOTS:
             << search(QStringLiteral("report")) << QStringList{QStringLiteral("http://files/report.txt")};
         QTest::newRow("search, short")
             << search(QStringLiteral("cv")) << QStringList{QStringLiteral("Résumé of the year")};
-        // Short searches read each row's distinct characters first: both must be there,
-        // and next to each other in one text.
+        // One character is found among each row's distinct characters; two must stand next
+        // to each other in one text.
         QTest::newRow("search, two letters apart are no match")
             << search(QStringLiteral("EA")) << QStringList{QStringLiteral("Résumé of the year"), QStringLiteral(" http://leading.space")};
         QTest::newRow("search, one letter in a title or a text")
