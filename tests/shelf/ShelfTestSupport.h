@@ -6,7 +6,45 @@
 
 #include <initializer_list>
 
-// Shelf tests name their items in sourceBundleID, which no search looks at.
+// One item of a shelf test, named in sourceBundleID, which no search looks at.
+struct Card {
+    QString name;
+    ClipKind kind;
+    QString text = {};
+    QString fileName = {};
+    QString source = {};
+    QString title = {};
+    bool pinned = false;
+    QString label = {};
+};
+
+inline void addCard(StoreContext *context, const Card &card, const QDateTime &created)
+{
+    auto item = context->insert<ClipItem>();
+    item->setId(QUuid::createUuid());
+    item->setCreatedAt(created);
+    item->setKind(card.kind);
+    item->setSourceBundleID(card.name);
+    item->setPinned(card.pinned);
+    if (!card.text.isEmpty())
+        item->setPlainText(card.text);
+    if (!card.fileName.isEmpty())
+        item->setFileName(card.fileName);
+    if (!card.source.isEmpty())
+        item->setSourceAppName(card.source);
+    if (!card.title.isEmpty())
+        item->setTitle(card.title);
+    if (!card.label.isEmpty())
+        item->setLabelID(card.label);
+}
+
+// Adds the cards oldest first, a minute apart, so that the shelf lists the last one first.
+inline void addCards(StoreContext *context, const QList<Card> &cards)
+{
+    for (qsizetype i = 0; i < cards.size(); ++i)
+        addCard(context, cards[i], QDateTime::fromSecsSinceEpoch(1700000000 + 60 * i, Qt::UTC));
+}
+
 inline QStringList names(const QList<ClipItemPtr> &items)
 {
     QStringList result;

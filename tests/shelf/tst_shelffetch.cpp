@@ -8,64 +8,6 @@ namespace {
 const QString labelA = QStringLiteral("6F1C2A9E-0B7D-4C35-9E21-5A8B3D4C7E10");
 const QString labelB = QStringLiteral("0D3E8F52-91AB-4C7E-B6A0-2F4D1C9E8B37");
 
-struct Sample {
-    QString name;
-    ClipKind kind;
-    QString text;
-    QString fileName = {};
-    QString source = {};
-    QString title = {};
-    bool pinned = false;
-    QString label = {};
-};
-
-// Oldest first; the shelf lists them newest first.
-const QList<Sample> &samples()
-{
-    static const QList<Sample> list{
-        {QStringLiteral("link"), ClipKind::Text, QStringLiteral("https://example.com/a b")},
-        {QStringLiteral("LINK"), ClipKind::Text, QStringLiteral("HTTP://EXAMPLE.ORG/Page")},
-        {QStringLiteral("spaced link"), ClipKind::Text, QStringLiteral(" https://leading.space")},
-        {QStringLiteral("almost link"), ClipKind::Text, QStringLiteral("httpx://no")},
-        {QStringLiteral("link file"), ClipKind::File, QStringLiteral("http://host/share/report.txt"),
-         QStringLiteral("report.txt")},
-        {QStringLiteral("cafe"), ClipKind::Text, QStringLiteral("Un CAFÉ au lait"), {}, QStringLiteral("Notes")},
-        {QStringLiteral("titled"), ClipKind::Text, QStringLiteral("draft"), {}, {}, QStringLiteral("Résumé Draft")},
-        {QStringLiteral("sourced"), ClipKind::Text, QStringLiteral("plain"), {}, QStringLiteral("TextÉdit")},
-        {QStringLiteral("image"), ClipKind::Image, {}, {}, QStringLiteral("Screenshot Tool")},
-        {QStringLiteral("pinned"), ClipKind::Text, QStringLiteral("pinned note"), {}, {}, {}, true, labelA},
-        {QStringLiteral("files"), ClipKind::File, QStringLiteral("/home/u/My Files/a.txt\n/home/u/b.txt"),
-         QStringLiteral("a.txt, b.txt")},
-        {QStringLiteral("labelled"), ClipKind::Text, QStringLiteral("nospace"), {}, {}, {}, false, labelA},
-        {QStringLiteral("other label"), ClipKind::Image, {}, {}, {}, {}, true, labelB},
-    };
-    return list;
-}
-
-void fill(StoreContext *context)
-{
-    const QDateTime start = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
-    int minute = 0;
-    for (const Sample &sample : samples()) {
-        auto item = context->insert<ClipItem>();
-        item->setId(QUuid::createUuid());
-        item->setCreatedAt(start.addSecs(60 * minute++));
-        item->setKind(sample.kind);
-        item->setSourceBundleID(sample.name);
-        if (!sample.text.isEmpty())
-            item->setPlainText(sample.text);
-        if (!sample.fileName.isEmpty())
-            item->setFileName(sample.fileName);
-        if (!sample.source.isEmpty())
-            item->setSourceAppName(sample.source);
-        if (!sample.title.isEmpty())
-            item->setTitle(sample.title);
-        item->setPinned(sample.pinned);
-        if (!sample.label.isEmpty())
-            item->setLabelID(sample.label);
-    }
-}
-
 } // namespace
 
 class TestShelfFetch : public QObject
@@ -79,30 +21,25 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_store.container->isLoaded());
-        fill(m_store.view());
+        // Oldest first; the shelf lists them newest first.
+        addCards(m_store.view(), {
+            {QStringLiteral("link"), ClipKind::Text, QStringLiteral("https://example.com/a b")},
+            {QStringLiteral("LINK"), ClipKind::Text, QStringLiteral("HTTP://EXAMPLE.ORG/Page")},
+            {QStringLiteral("spaced link"), ClipKind::Text, QStringLiteral(" https://leading.space")},
+            {QStringLiteral("almost link"), ClipKind::Text, QStringLiteral("httpx://no")},
+            {QStringLiteral("link file"), ClipKind::File, QStringLiteral("http://host/share/report.txt"),
+             QStringLiteral("report.txt")},
+            {QStringLiteral("cafe"), ClipKind::Text, QStringLiteral("Un CAFÉ au lait"), {}, QStringLiteral("Notes")},
+            {QStringLiteral("titled"), ClipKind::Text, QStringLiteral("draft"), {}, {}, QStringLiteral("Résumé Draft")},
+            {QStringLiteral("sourced"), ClipKind::Text, QStringLiteral("plain"), {}, QStringLiteral("TextÉdit")},
+            {QStringLiteral("image"), ClipKind::Image, {}, {}, QStringLiteral("Screenshot Tool")},
+            {QStringLiteral("pinned"), ClipKind::Text, QStringLiteral("pinned note"), {}, {}, {}, true, labelA},
+            {QStringLiteral("files"), ClipKind::File, QStringLiteral("/home/u/My Files/a.txt\n/home/u/b.txt"),
+             QStringLiteral("a.txt, b.txt")},
+            {QStringLiteral("labelled"), ClipKind::Text, QStringLiteral("nospace"), {}, {}, {}, false, labelA},
+            {QStringLiteral("other label"), ClipKind::Image, {}, {}, {}, {}, true, labelB},
+        });
         QVERIFY(m_store.view()->save().ok());
-    }
-
-    void requestShape()
-    {
-        const FetchRequest plain = makeFetchRequest(QString(), ShelfFilter());
-        QCOMPARE(plain.entityName(), QStringLiteral("ClipItem"));
-        QCOMPARE(plain.sortDescriptors().size(), 1);
-        QCOMPARE(plain.sortDescriptors().first().key, QStringLiteral("createdAt"));
-        QVERIFY(!plain.sortDescriptors().first().ascending);
-        QVERIFY(!plain.predicate().has_value());
-        QCOMPARE(plain.fetchLimit(), 0);
-        QCOMPARE(plain.fetchOffset(), 0);
-        QCOMPARE(plain.fetchBatchSize(), 0);
-
-        // The filter's condition comes first, the search second.
-        const FetchRequest both = makeFetchRequest(QStringLiteral("x"), ShelfFilter(Kind::Pinned));
-        QVERIFY(both.predicate().has_value());
-        QCOMPARE(both.predicate()->op(), Predicate::Operator::And);
-        QCOMPARE(both.predicate()->children().size(), 2);
-        QCOMPARE(both.predicate()->children().at(0).op(), Predicate::Operator::Equal);
-        QCOMPARE(both.predicate()->children().at(0).attribute(), QStringLiteral("isPinned"));
-        QCOMPARE(both.predicate()->children().at(1).op(), Predicate::Operator::Or);
     }
 
     void lists_data()

