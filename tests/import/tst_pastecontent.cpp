@@ -208,7 +208,6 @@ private Q_SLOTS:
                                         << std::optional<QString>(QStringLiteral("https://r/"));
         QTest::newRow("blank url does not count") << QVariantMap{{key("url"), key("   ")}} << std::optional<QString>();
         QTest::newRow("red") << QVariantMap{{key("colorCode"), qint64(16711680)}} << std::optional<QString>(key("#FF0000"));
-        QTest::newRow("blue") << QVariantMap{{key("colorCode"), qint64(255)}} << std::optional<QString>(key("#0000FF"));
         QTest::newRow("low 24 bits") << QVariantMap{{key("colorCode"), qint64(16777217)}} << std::optional<QString>(key("#000001"));
         QTest::newRow("negative") << QVariantMap{{key("colorCode"), qint64(-1)}} << std::optional<QString>(key("#FFFFFF"));
         QTest::newRow("colour as text is no integer") << QVariantMap{{key("colorCode"), key("255")}} << std::optional<QString>();

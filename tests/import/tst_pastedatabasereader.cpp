@@ -34,27 +34,66 @@ QString firstText(const ReadResult &result)
     return result.texts().value(0);
 }
 
-enum class BadInput { NoDatabase, NotADatabase, EmptyFile, NoItemTable, MissingColumn, FolderNamedLikeDatabase, Fifo, DanglingLink };
+// Texts "0", "1", ... newest first.
+void writeTexts(const ReaderFixture &paste, int count)
+{
+    PasteDatabaseBuilder builder(paste.databasePath());
+    for (int i = 0; i < count; ++i)
+        builder.addItem(textItem(QString::number(i), 10.0 - i));
+}
+
+QByteArray pngBytes(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+QByteArray blobName()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+}
+
+// Writes a file of the external blob folder beside the database; returns its path.
+QString writeExternal(const ReaderFixture &paste, const QString &support, const QByteArray &name, const QByteArray &bytes)
+{
+    const QString folder = paste.path(support + QStringLiteral("/_EXTERNAL_DATA"));
+    QDir().mkpath(folder);
+    QFile file(folder + QLatin1Char('/') + QString::fromLatin1(name));
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    file.write(bytes);
+    return file.fileName();
+}
+
+Item externalItem(const QByteArray &name, double seconds)
+{
+    Item item;
+    item.createdAt = seconds;
+    item.pasteboard = externalReference(name);
+    return item;
+}
+
+// Puts a bad input in the Paste folder; false if it could not.
+using BadInput = std::function<bool(const ReaderFixture &)>;
 
 const QString notFound = QStringLiteral("That folder doesn't contain Paste's database (db.sqlite).");
 const QString unsupported = QStringLiteral("This Paste database uses a format Kestrelnote can't read (Paste 3 or newer is required).");
 
 } // namespace
 
+Q_DECLARE_METATYPE(BadInput)
+
 class TestPasteDatabaseReader : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void dbSqliteWinsOverPasteDb()
-    {
-        ReaderFixture paste;
-        PasteDatabaseBuilder(paste.path(QStringLiteral("Paste.db"))).addItem(textItem(QStringLiteral("from Paste.db"), 10));
-        QCOMPARE(firstText(paste.read()), QStringLiteral("from Paste.db"));
-        PasteDatabaseBuilder(paste.databasePath()).addItem(textItem(QStringLiteral("from db.sqlite"), 10));
-        QCOMPARE(firstText(paste.read()), QStringLiteral("from db.sqlite"));
-    }
-
+    // db.sqlite wins over Paste.db, and each reads its own support folder.
     void externalBlobsComeFromTheSupportFolderOfTheDatabaseRead_data()
     {
         QTest::addColumn<QString>("databaseName");
@@ -67,75 +106,56 @@ private Q_SLOTS:
         QFETCH(QString, databaseName);
         QFETCH(QString, supportFolder);
         ReaderFixture paste;
-        const QByteArray name = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+        const QByteArray name = blobName();
         // The same name in both support folders: only the right one may be read.
-        for (const QString &support : {QStringLiteral(".db_SUPPORT"), QStringLiteral(".Paste_SUPPORT")}) {
-            const QString folder = paste.path(support + QStringLiteral("/_EXTERNAL_DATA"));
-            QDir().mkpath(folder);
-            QFile file(folder + QLatin1Char('/') + QString::fromLatin1(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(textArchive(QStringLiteral("external in ") + support));
-        }
-        Item item;
-        item.createdAt = 5;
-        item.pasteboard = externalReference(name);
-        PasteDatabaseBuilder(paste.path(databaseName)).addItem(item);
+        for (const QString &support : {QStringLiteral(".db_SUPPORT"), QStringLiteral(".Paste_SUPPORT")})
+            writeExternal(paste, support, name, textArchive(QStringLiteral("external in ") + support));
+        PasteDatabaseBuilder(paste.path(databaseName)).addItem(externalItem(name, 5.0));
+        if (databaseName == QStringLiteral("db.sqlite"))
+            PasteDatabaseBuilder(paste.path(QStringLiteral("Paste.db"))).addItem(textItem(QStringLiteral("from Paste.db"), 10));
         QCOMPARE(firstText(paste.read()), QStringLiteral("external in ") + supportFolder);
     }
 
     void badInputFailsCleanly_data()
     {
         QTest::addColumn<BadInput>("input");
-        QTest::addColumn<QString>("expected"); // the failure text, or its start
-        QTest::newRow("no database") << BadInput::NoDatabase << notFound;
-        QTest::newRow("dangling link") << BadInput::DanglingLink << notFound;
-        QTest::newRow("not a database") << BadInput::NotADatabase << unsupported;
-        QTest::newRow("empty file") << BadInput::EmptyFile << unsupported;
-        QTest::newRow("no item table") << BadInput::NoItemTable << unsupported;
-        QTest::newRow("missing column") << BadInput::MissingColumn
-                                        << QStringLiteral("Couldn't read Paste's database: no such column: i.ZTITLE");
-        QTest::newRow("a folder named db.sqlite") << BadInput::FolderNamedLikeDatabase
-                                                  << QStringLiteral("The file \u201Cdb.sqlite\u201D couldn't be copied: it is not a regular file.");
-        QTest::newRow("a FIFO named db.sqlite") << BadInput::Fifo
-                                                << QStringLiteral("The file \u201Cdb.sqlite\u201D couldn't be copied: it is not a regular file.");
+        QTest::addColumn<QString>("expected");
+        const auto databaseHolding = [](const QByteArray &bytes) {
+            return BadInput([bytes](const ReaderFixture &paste) {
+                QFile file(paste.databasePath());
+                return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+            });
+        };
+        const QString notRegular = QStringLiteral("The file \u201Cdb.sqlite\u201D couldn't be copied: it is not a regular file.");
+        QTest::newRow("no database") << BadInput([](const ReaderFixture &paste) {
+            return QFile(paste.path(QStringLiteral("Paste.sqlite"))).open(QIODevice::WriteOnly);
+        }) << notFound;
+        QTest::newRow("dangling link") << BadInput([](const ReaderFixture &paste) {
+            return QFile::link(paste.path(QStringLiteral("gone")), paste.databasePath());
+        }) << notFound;
+        QTest::newRow("not a database") << databaseHolding(QByteArray(8192, '\x5a')) << unsupported;
+        QTest::newRow("empty file") << databaseHolding(QByteArray()) << unsupported;
+        QTest::newRow("no item table") << BadInput([](const ReaderFixture &paste) {
+            PasteDatabaseBuilder(paste.databasePath(), PasteDatabaseBuilder::Lists | PasteDatabaseBuilder::Apps);
+            return true;
+        }) << unsupported;
+        QTest::newRow("missing column") << BadInput([](const ReaderFixture &paste) {
+            PasteDatabaseBuilder(paste.databasePath()).exec("ALTER TABLE ZITEMENTITY DROP COLUMN ZTITLE");
+            return true;
+        }) << QStringLiteral("Couldn't read Paste's database: no such column: i.ZTITLE");
+        QTest::newRow("a folder named db.sqlite") << BadInput([](const ReaderFixture &paste) {
+            return QDir().mkpath(paste.databasePath());
+        }) << notRegular;
+        QTest::newRow("a FIFO named db.sqlite") << BadInput([](const ReaderFixture &paste) {
+            return mkfifo(QFile::encodeName(paste.databasePath()).constData(), 0600) == 0;
+        }) << notRegular;
     }
     void badInputFailsCleanly()
     {
         QFETCH(BadInput, input);
         QFETCH(QString, expected);
         ReaderFixture paste;
-        const QByteArray db = QFile::encodeName(paste.databasePath());
-        switch (input) {
-        case BadInput::NoDatabase:
-            QFile(paste.path(QStringLiteral("Paste.sqlite"))).open(QIODevice::WriteOnly);
-            break;
-        case BadInput::DanglingLink:
-            QVERIFY(QFile::link(paste.path(QStringLiteral("gone")), paste.databasePath()));
-            break;
-        case BadInput::NotADatabase: {
-            QFile file(paste.databasePath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray(8192, '\x5a'));
-            break;
-        }
-        case BadInput::EmptyFile:
-            QVERIFY(QFile(paste.databasePath()).open(QIODevice::WriteOnly));
-            break;
-        case BadInput::NoItemTable:
-            PasteDatabaseBuilder(paste.databasePath(), PasteDatabaseBuilder::Lists | PasteDatabaseBuilder::Apps);
-            break;
-        case BadInput::MissingColumn: {
-            PasteDatabaseBuilder builder(paste.databasePath(), PasteDatabaseBuilder::AllTables);
-            builder.exec("ALTER TABLE ZITEMENTITY DROP COLUMN ZTITLE");
-            break;
-        }
-        case BadInput::FolderNamedLikeDatabase:
-            QVERIFY(QDir().mkpath(paste.databasePath()));
-            break;
-        case BadInput::Fifo:
-            QCOMPARE(mkfifo(db.constData(), 0600), 0);
-            break;
-        }
+        QVERIFY(input(paste));
         const auto before = paste.snapshot();
         const ReadResult result = paste.read();
         QVERIFY(result.failure);
@@ -159,14 +179,11 @@ private Q_SLOTS:
         builder.addItem(textItem(QStringLiteral("200.5"), 200.5));
         builder.close();
 
-        const QDateTime before = QDateTime::currentDateTimeUtc();
         const ReadResult result = paste.read();
         QCOMPARE(result.texts(), (QStringList{QStringLiteral("200.5"), QStringLiteral("timestamp 150"), QStringLiteral("100, key 3"),
                                               QStringLiteral("100, key 1"), QStringLiteral("undated")}));
         QCOMPARE(result.clips.at(0).createdAt, referenceDate.addMSecs(200500));
         QCOMPARE(result.clips.at(1).createdAt, referenceDate.addSecs(150));
-        QVERIFY(result.clips.at(4).createdAt >= before.addMSecs(-1));
-        QVERIFY(result.clips.at(4).createdAt <= QDateTime::currentDateTimeUtc());
     }
 
     void datesFromOddValues_data()
@@ -174,6 +191,7 @@ private Q_SLOTS:
         QTest::addColumn<QVariant>("createdAt");
         QTest::addColumn<QVariant>("timestamp");
         QTest::addColumn<qint64>("expectedSeconds"); // after the reference date; -1: the time of reading
+        QTest::newRow("none") << QVariant() << QVariant() << qint64(-1);
         QTest::newRow("zero") << QVariant(0.0) << QVariant() << qint64(-1);
         QTest::newRow("negative") << QVariant(-5.0) << QVariant() << qint64(-1);
         QTest::newRow("negative, then timestamp") << QVariant(-5.0) << QVariant(50.0) << qint64(50);
@@ -250,12 +268,15 @@ private Q_SLOTS:
         ReaderFixture paste;
         PasteDatabaseBuilder builder(paste.databasePath());
         const qint64 pinboard = builder.addList(QStringLiteral("Work"));
+        const qint64 blank = builder.addList(QStringLiteral(" \t ")); // no pinboard: its rows are history
         builder.begin();
         // 210 rows, newest first: every 21st is a pinboard item (10), the rest history (200).
         for (int i = 0; i < 210; ++i) {
             Item item = textItem(QStringLiteral("row %1").arg(i), 10000.0 - i);
             if (i % 21 == 20)
                 item.list = pinboard;
+            else if (i % 21 == 10)
+                item.list = blank;
             builder.addItem(item);
         }
         builder.commit();
@@ -279,24 +300,6 @@ private Q_SLOTS:
         QCOMPARE(result.texts().at(51), QStringLiteral("row 51"));
         QCOMPARE(result.texts().at(52), QStringLiteral("row 62"));
         QCOMPARE(result.texts().last(), QStringLiteral("row 209"));
-    }
-
-    void blankPinboardCountsAsHistory()
-    {
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        const qint64 blank = builder.addList(QStringLiteral(" \t "));
-        for (int i = 0; i < 51; ++i) {
-            Item item = textItem(QStringLiteral("row %1").arg(i), 100.0 - i);
-            if (i == 50)
-                item.list = blank;
-            builder.addItem(item);
-        }
-        builder.close();
-        const ReadResult result = paste.read(50);
-        QVERIFY(result.outcome);
-        QCOMPARE(result.outcome->skippedBeyondLimit, 1);
-        QCOMPARE(result.clips.size(), 50);
     }
 
     void pinboardsFromLists_data()
@@ -364,14 +367,8 @@ private Q_SLOTS:
         const QByteArray plist = textArchive(QStringLiteral("hello"));
         const QByteArray json = testarchive::json(QVariantList{testarchive::item({{utf8Type, QByteArray("hello")}})});
         QTest::newRow("binary plist") << plist << QStringLiteral("hello");
-        QTest::newRow("inline marker") << inlineValue(plist) << QStringLiteral("hello");
-        QTest::newRow("plist, deflated") << testarchive::rawDeflate(plist) << QStringLiteral("hello");
         QTest::newRow("json, deflated, inline") << inlineValue(testarchive::rawDeflate(json)) << QStringLiteral("hello");
         QTest::newRow("lzfse, stored block") << lzfseStored(plist) << QStringLiteral("hello");
-        QTest::newRow("lzfse vector, plist") << testData(QStringLiteral("lzfse/plist_archive.lzfse"))
-                                             << QStringLiteral("Meeting notes, line 0\nItem 0: follow up with the design team about the shelf cards.");
-        QTest::newRow("lzfse vector, json") << inlineValue(testData(QStringLiteral("lzfse/json_archive.lzfse")))
-                                            << QStringLiteral("file:Report Q3.pdf");
     }
     void storedForms()
     {
@@ -386,12 +383,7 @@ private Q_SLOTS:
         builder.addData(key, blob); // the latest data row counts
         builder.close();
         const ReadResult result = paste.read();
-        QCOMPARE(result.clips.size(), 1);
-        const auto &content = result.clips.first().content;
-        if (const auto *file = std::get_if<ClipboardPayload::File>(&content))
-            QCOMPARE(QStringLiteral("file:") + file->names, expected);
-        else
-            QCOMPARE(result.texts().first().left(expected.size()), expected);
+        QCOMPARE(result.texts(), QStringList{expected});
     }
 
     void kindsAndSources()
@@ -399,37 +391,24 @@ private Q_SLOTS:
         ReaderFixture paste;
         PasteDatabaseBuilder builder(paste.databasePath());
         const qint64 kate = builder.addApp(QStringLiteral("org.kde.kate"), QStringLiteral("Kate"));
-        QImage image(4, 3, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
+        const QByteArray png = pngBytes(QSize(4, 3));
         Item picture;
         picture.type = 1;
         picture.createdAt = 3.0;
         picture.pasteboard = imageArchive(png);
         picture.app = kate;
-        Item files;
-        files.type = 3;
-        files.createdAt = 2.0;
-        files.pasteboard = filesArchive({QStringLiteral("file:///home/u/a%20b.txt"), QStringLiteral("file:///etc/hosts")});
         Item text = textItem(QStringLiteral("text"), 1.0);
         text.app = 999; // an application row that does not exist
         builder.addItem(picture);
-        builder.addItem(files);
         builder.addItem(text);
         builder.close();
 
         const ReadResult result = paste.read();
-        QCOMPARE(result.clips.size(), 3);
+        QCOMPARE(result.clips.size(), 2);
         QCOMPARE(std::get<ClipboardPayload::Image>(result.clips.at(0).content).bytes, png);
         QCOMPARE(result.clips.at(0).sourceAppName, QStringLiteral("Kate"));
         QCOMPARE(result.clips.at(0).sourceBundleID, QStringLiteral("org.kde.kate"));
-        const auto file = std::get<ClipboardPayload::File>(result.clips.at(1).content);
-        QCOMPARE(file.names, QStringLiteral("a b.txt, hosts"));
-        QCOMPARE(file.paths, QStringLiteral("/home/u/a b.txt\n/etc/hosts"));
-        QCOMPARE(result.clips.at(2).sourceAppName, std::nullopt);
+        QCOMPARE(result.clips.at(1).sourceAppName, std::nullopt);
     }
 
     void missingSideTablesAreNoError()
@@ -453,44 +432,23 @@ private Q_SLOTS:
     {
         ReaderFixture paste;
         PasteDatabaseBuilder builder(paste.databasePath());
-        QByteArray png;
-        {
-            QBuffer buffer(&png);
-            buffer.open(QIODevice::WriteOnly);
-            QImage(2, 2, QImage::Format_RGB32).save(&buffer, "PNG");
-        }
         const QByteArray textAndImage = testarchive::binaryPlist(
-            QVariantList{testarchive::item({{utf8Type, QByteArray("text beside an image")}, {pngType, png}})});
-        Item textForBlob;
-        textForBlob.createdAt = 6.0;
-        textForBlob.pasteboard = QStringLiteral("not an archive");
-        textForBlob.preview = textPreview(QStringLiteral("preview of a text column"));
-        Item textOnly;
-        textOnly.createdAt = 5.0;
-        textOnly.pasteboard = QStringLiteral("not an archive either");
-        Item hugeType;
-        hugeType.createdAt = 4.0;
-        hugeType.type = qint64(0x100000001); // 1 in its low 32 bits: must not read as an image
-        hugeType.pasteboard = textAndImage;
-        Item negativeType;
-        negativeType.createdAt = 3.0;
-        negativeType.type = -1;
-        negativeType.pasteboard = textAndImage;
-        Item textType;
-        textType.createdAt = 2.0;
-        textType.type = QStringLiteral("image");
-        textType.pasteboard = textAndImage;
-        textType.preview = 7; // not a record
-        textType.title = QByteArray("\xff\xfe title", 8);
-        Item numberForBlob;
-        numberForBlob.createdAt = 1.0;
-        numberForBlob.pasteboard = 12345;
-        builder.addItem(textForBlob);
-        builder.addItem(textOnly);
-        builder.addItem(hugeType);
-        builder.addItem(negativeType);
-        builder.addItem(textType);
-        builder.addItem(numberForBlob);
+            QVariantList{testarchive::item({{utf8Type, QByteArray("text beside an image")}, {pngType, pngBytes(QSize(2, 2))}})});
+        const auto add = [&](QVariant type, double createdAt, QVariant pasteboard, QVariant preview = {}, QVariant title = {}) {
+            Item item;
+            item.type = std::move(type);
+            item.createdAt = createdAt;
+            item.pasteboard = std::move(pasteboard);
+            item.preview = std::move(preview);
+            item.title = std::move(title);
+            builder.addItem(item);
+        };
+        add(0, 6.0, QStringLiteral("not an archive"), textPreview(QStringLiteral("preview of a text column")));
+        add(0, 5.0, QStringLiteral("not an archive either"));
+        add(qint64(0x100000001), 4.0, textAndImage); // 1 in its low 32 bits: must not read as an image
+        add(-1, 3.0, textAndImage);
+        add(QStringLiteral("image"), 2.0, textAndImage, 7 /* not a record */, QByteArray("\xff\xfe title", 8));
+        add(0, 1.0, 12345);
         builder.close();
 
         const ReadResult result = paste.read();
@@ -523,9 +481,7 @@ private Q_SLOTS:
             escaped.write(textArchive(QStringLiteral("escaped")));
             escaped.close();
         }
-        Item item;
-        item.createdAt = 1.0;
-        item.pasteboard = externalReference(name);
+        Item item = externalItem(name, 1.0);
         item.preview = textPreview(QStringLiteral("preview"));
         PasteDatabaseBuilder(paste.databasePath()).addItem(item);
         const ReadResult result = paste.read();
@@ -536,21 +492,12 @@ private Q_SLOTS:
     void hugeExternalFileIsNotRead()
     {
         ReaderFixture paste;
-        const QString blobs = paste.path(QStringLiteral(".db_SUPPORT/_EXTERNAL_DATA"));
-        QDir().mkpath(blobs);
-        const QByteArray name = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
-        QFile huge(blobs + QLatin1Char('/') + QString::fromLatin1(name));
-        QVERIFY(huge.open(QIODevice::WriteOnly));
-        huge.write(textArchive(QStringLiteral("huge")));
-        QVERIFY(huge.resize(qint64(2) * 1024 * 1024 * 1024)); // sparse: costs no disk
-        huge.close();
-        Item item;
-        item.createdAt = 1.0;
-        item.pasteboard = externalReference(name);
-        Item other = textItem(QStringLiteral("next"), 0.5);
+        const QByteArray name = blobName();
+        const QString huge = writeExternal(paste, QStringLiteral(".db_SUPPORT"), name, textArchive(QStringLiteral("huge")));
+        QVERIFY(QFile::resize(huge, qint64(2) * 1024 * 1024 * 1024)); // sparse: costs no disk
         PasteDatabaseBuilder builder(paste.databasePath());
-        builder.addItem(item);
-        builder.addItem(other);
+        builder.addItem(externalItem(name, 1.0));
+        builder.addItem(textItem(QStringLiteral("next"), 0.5));
         builder.close();
         const ReadResult result = paste.read();
         QVERIFY(result.outcome);
@@ -574,10 +521,7 @@ private Q_SLOTS:
         QFETCH(int, expectedClips);
         QFETCH(bool, expectedCancelled);
         ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        for (int i = 0; i < 3; ++i)
-            builder.addItem(textItem(QString::number(i), 10.0 - i));
-        builder.close();
+        writeTexts(paste, 3);
         const ReadResult result = paste.read(std::nullopt, [&](const ReadResult &sofar) {
             return cancelAfter >= 0 && sofar.reports.size() >= cancelAfter;
         });
@@ -626,10 +570,7 @@ private Q_SLOTS:
     void callerFailureEndsTheReadAfterCleanUp()
     {
         ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        for (int i = 0; i < 3; ++i)
-            builder.addItem(textItem(QString::number(i), 10.0 - i));
-        builder.close();
+        writeTexts(paste, 3);
         int taken = 0;
         const auto outcome = PasteDatabaseReader(paste.folder())
                                  .readClips(std::nullopt, [] { return false; }, [](PasteDatabaseReader::Progress) {},
@@ -653,22 +594,21 @@ private Q_SLOTS:
             builder.addItem(textItem(QStringLiteral("x"), 1.0));
             builder.close(true);
         }
+        const auto modeOf = [](const QString &path) {
+            struct stat status {};
+            stat(QFile::encodeName(path).constData(), &status);
+            return QString::number(status.st_mode & 0777, 8);
+        };
         const mode_t oldMask = umask(0);
-        QStringList seen;
+        QStringList seen; // each folder of copies, its mode, then "name mode" of each file in it
         const auto outcome = PasteDatabaseReader(paste.folder())
                                  .readClips(std::nullopt, [] { return false; }, [](PasteDatabaseReader::Progress) {},
                                             [&](PasteClip &&) -> std::optional<ClipError> {
-                                                const QStringList folders = paste.leftovers();
-                                                seen = folders;
-                                                for (const QString &name : folders) {
+                                                for (const QString &name : paste.leftovers()) {
                                                     const QString folder = paste.temporaryFolder() + QLatin1Char('/') + name;
-                                                    struct stat status {};
-                                                    stat(QFile::encodeName(folder).constData(), &status);
-                                                    seen.append(QString::number(status.st_mode & 0777, 8));
-                                                    for (const QString &file : QDir(folder).entryList(QDir::Files)) {
-                                                        stat(QFile::encodeName(folder + QLatin1Char('/') + file).constData(), &status);
-                                                        seen.append(file + QLatin1Char(' ') + QString::number(status.st_mode & 0777, 8));
-                                                    }
+                                                    seen << name << modeOf(folder);
+                                                    for (const QString &file : QDir(folder).entryList(QDir::Files))
+                                                        seen << file + QLatin1Char(' ') + modeOf(folder + QLatin1Char('/') + file);
                                                 }
                                                 return std::nullopt;
                                             });

@@ -150,11 +150,10 @@ private Q_SLOTS:
         QVERIFY(finished->summary.imported >= 20);
         QVERIFY(finished->summary.imported < 3000);
         QCOMPARE(store.items().size(), finished->summary.imported);
-        QVERIFY(sentence(finished->summary).endsWith(QStringLiteral(" \u2014 stopped early.")));
         QCOMPARE(paste.leftovers(), QStringList());
     }
 
-    void aReaderFailureIsPublishedAndLogged()
+    void aReaderFailureIsPublishedAndLoggedAndWritesNothing()
     {
         StoreFixture store;
         ReaderFixture paste;
@@ -172,6 +171,8 @@ private Q_SLOTS:
         QCOMPARE(log.states, (QList<State>{Running{0, 0}, Failed{unsupported}}));
         QCOMPARE(recorder.messages(klog::Category::Import, klog::Level::Error),
                  QStringList{QStringLiteral("paste import failed: ") + unsupported});
+        QVERIFY(recorder.messages(klog::Category::Import, klog::Level::Default).isEmpty()); // no summary line
+        QVERIFY(store.items().isEmpty());
         QCOMPARE(paste.leftovers(), QStringList());
     }
 
@@ -187,8 +188,6 @@ private Q_SLOTS:
         controller.chooseFolderAndImport();
         QCOMPARE(chooser.requests.size(), 1);
         QCOMPARE(chooser.requests.first().startFolder, defaultPasteFolder());
-        QVERIFY(chooser.requests.first().startFolder.endsWith(
-            QStringLiteral("/Library/Containers/com.wiheads.paste/Data/Library/Application Support/Paste")));
         QCOMPARE(chooser.requests.first().prompt, QStringLiteral("Import"));
         QCOMPARE(chooser.requests.first().message,
                  QStringLiteral("Choose Paste's data folder. It's usually Library \u203A Containers \u203A com.wiheads.paste "
