@@ -1,5 +1,4 @@
 // kestrelnote import-paste, run as a user's shell would run it.
-#include "../import/PasteBlobs.h"
 #include "../import/PasteDatabaseBuilder.h"
 
 #include <QJsonArray>
@@ -63,22 +62,6 @@ private:
     QTemporaryDir m_home;
 };
 
-void writeHistory(const QString &folder, int count, bool withPinboard)
-{
-    PasteDatabaseBuilder builder(folder + QStringLiteral("/db.sqlite"));
-    const qint64 board = builder.addList(QStringLiteral("Work"));
-    builder.begin();
-    for (int i = 0; i < count; ++i) {
-        PasteDatabaseBuilder::Item item;
-        item.createdAt = 100000.0 - i;
-        item.pasteboard = pasteblob::textArchive(QStringLiteral("item %1").arg(i));
-        if (withPinboard && i == 0)
-            item.list = board;
-        builder.addItem(item);
-    }
-    builder.commit();
-}
-
 } // namespace
 
 class TestImportCommand : public QObject
@@ -89,7 +72,9 @@ private Q_SLOTS:
     void importsAndPrintsTheSummary()
     {
         Cli cli;
-        writeHistory(cli.pasteFolder(), 3, true);
+        PasteDatabaseBuilder builder(cli.pasteFolder() + QStringLiteral("/db.sqlite"));
+        builder.addTexts(3, QStringLiteral("item "), builder.addList(QStringLiteral("Work")), 3);
+        builder.close();
         const Cli::Run first = cli({QStringLiteral("import-paste"), cli.pasteFolder()});
         QCOMPARE(first.exitCode, 0);
         QCOMPARE(first.out, QStringLiteral("Imported 3 items and 1 pinboard as labels.\n"));
@@ -100,7 +85,7 @@ private Q_SLOTS:
         const Cli::Run list = cli({QStringLiteral("list"), QStringLiteral("--json")});
         const QJsonArray items = QJsonDocument::fromJson(list.out.toUtf8()).array();
         QCOMPARE(items.size(), 3);
-        QCOMPARE(cli({QStringLiteral("labels")}).out.contains(QStringLiteral("Work")), true);
+        QVERIFY(cli({QStringLiteral("labels")}).out.contains(QStringLiteral("Work")));
 
         const Cli::Run second = cli({QStringLiteral("import-paste"), cli.pasteFolder()});
         QCOMPARE(second.exitCode, 0);
@@ -141,7 +126,7 @@ private Q_SLOTS:
     {
         QFETCH(int, signalNumber);
         Cli cli;
-        writeHistory(cli.pasteFolder(), 20000, false);
+        PasteDatabaseBuilder(cli.pasteFolder() + QStringLiteral("/db.sqlite")).addTexts(20000, QStringLiteral("item "));
         // Every item is imported, so the run lasts long enough to be interrupted.
         QCOMPARE(cli({QStringLiteral("settings"), QStringLiteral("set"), QStringLiteral("historyLimit"),
                       QStringLiteral("100000")}).exitCode, 0);

@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QVariant>
 
+#include "PasteBlobs.h"
+
 #include <sqlite3.h>
 
 class PasteDatabaseBuilder
@@ -111,6 +113,22 @@ public:
         if (item.pasteboard.isValid())
             addData(key, item.pasteboard);
         return key;
+    }
+
+    // Texts "<prefix>0", "<prefix>1", ... a second apart, newest first, in one transaction;
+    // every `pinEvery`-th (counting from 1) on the list `pinboard`.
+    void addTexts(int count, const QString &prefix, const QVariant &pinboard = {}, int pinEvery = 0)
+    {
+        begin();
+        for (int i = 0; i < count; ++i) {
+            Item item;
+            item.createdAt = 100000.0 - i;
+            item.pasteboard = pasteblob::textArchive(prefix + QString::number(i));
+            if (pinEvery > 0 && i % pinEvery == pinEvery - 1)
+                item.list = pinboard;
+            addItem(item);
+        }
+        commit();
     }
 
     qint64 addData(qint64 itemKey, const QVariant &blob)

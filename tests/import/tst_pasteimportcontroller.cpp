@@ -67,19 +67,6 @@ public:
     int offMainThread = 0;
 };
 
-void writeHistory(const QString &database, int count)
-{
-    PasteDatabaseBuilder builder(database);
-    builder.begin();
-    for (int i = 0; i < count; ++i) {
-        PasteDatabaseBuilder::Item item;
-        item.createdAt = 100000.0 - i;
-        item.pasteboard = textArchive(QStringLiteral("item %1").arg(i));
-        builder.addItem(item);
-    }
-    builder.commit();
-}
-
 const QString notFound = QStringLiteral("That folder doesn't contain Paste's database (db.sqlite).");
 
 } // namespace
@@ -108,7 +95,7 @@ private Q_SLOTS:
     {
         StoreFixture store;
         ReaderFixture paste;
-        writeHistory(paste.databasePath(), 130);
+        PasteDatabaseBuilder(paste.databasePath()).addTexts(130, QStringLiteral("item "));
         PasteImportController controller(*store.container, store.defaults);
         StateLog log(controller);
         controller.startImport(paste.folder());
@@ -134,7 +121,7 @@ private Q_SLOTS:
     {
         StoreFixture store;
         ReaderFixture paste;
-        writeHistory(paste.databasePath(), 3000);
+        PasteDatabaseBuilder(paste.databasePath()).addTexts(3000, QStringLiteral("item "));
         PasteImportController controller(*store.container, store.defaults);
         store.defaults.setInteger(SettingsKey::historyLimit, 5000);
         StateLog log(controller);
@@ -180,7 +167,7 @@ private Q_SLOTS:
     {
         StoreFixture store;
         ReaderFixture paste;
-        writeHistory(paste.databasePath(), 3);
+        PasteDatabaseBuilder(paste.databasePath()).addTexts(3, QStringLiteral("item "));
         ScriptedFolderChooser chooser;
         PasteImportController controller(*store.container, store.defaults, &chooser);
         StateLog log(controller);
@@ -208,7 +195,7 @@ private Q_SLOTS:
     {
         StoreFixture store;
         ReaderFixture paste;
-        writeHistory(paste.databasePath(), 3);
+        PasteDatabaseBuilder(paste.databasePath()).addTexts(3, QStringLiteral("item "));
         ScriptedFolderChooser chooser;
         {
             PasteImportController controller(*store.container, store.defaults, &chooser);
@@ -222,7 +209,7 @@ private Q_SLOTS:
     {
         StoreFixture store;
         ReaderFixture paste;
-        writeHistory(paste.databasePath(), 5000);
+        PasteDatabaseBuilder(paste.databasePath()).addTexts(5000, QStringLiteral("item "));
         store.defaults.setInteger(SettingsKey::historyLimit, 10000);
         {
             PasteImportController controller(*store.container, store.defaults);

@@ -37,19 +37,6 @@ Expected<PasteImportSummary, PasteReadFailure> runImport(StoreFixture &store, co
     return importer.importHistory(folder, isCancelled, [](PasteDatabaseReader::Progress) {});
 }
 
-// Texts "paste 0", "paste 1", ... newest first; every `boardEvery`-th on the pinboard "Board".
-void writeTexts(const ReaderFixture &paste, int count, int boardEvery = 0)
-{
-    PasteDatabaseBuilder builder(paste.databasePath());
-    const qint64 board = builder.addList(QStringLiteral("Board"));
-    builder.begin();
-    for (int i = 0; i < count; ++i) {
-        const bool onBoard = boardEvery > 0 && i % boardEvery == boardEvery - 1;
-        builder.addItem(textItem(QStringLiteral("paste %1").arg(i), 5000.0 - i, onBoard ? QVariant(board) : QVariant()));
-    }
-    builder.commit();
-}
-
 QList<ClipLabelPtr> labels(StoreFixture &store)
 {
     FetchRequest request = FetchRequest::of<ClipLabel>();
@@ -149,7 +136,9 @@ private Q_SLOTS:
     {
         StoreFixture store;
         ReaderFixture paste;
-        writeTexts(paste, 70, 10);
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.addTexts(70, QStringLiteral("paste "), builder.addList(QStringLiteral("Board")), 10);
+        builder.close();
 
         const auto first = runImport(store, paste.folder());
         QVERIFY(first);
@@ -259,7 +248,9 @@ private Q_SLOTS:
             addLocalItem(store, QStringLiteral("local %1").arg(i), QDateTime::currentDateTimeUtc().addSecs(-i));
         QVERIFY(saveContext(store.view(), QStringLiteral("test")));
         ReaderFixture paste;
-        writeTexts(paste, 200, 50);
+        PasteDatabaseBuilder builder(paste.databasePath());
+        builder.addTexts(200, QStringLiteral("paste "), builder.addList(QStringLiteral("Board")), 50);
+        builder.close();
 
         const auto summary = runImport(store, paste.folder(), limit);
         QVERIFY(summary);
@@ -281,7 +272,7 @@ private Q_SLOTS:
     {
         StoreFixture store;
         ReaderFixture paste;
-        writeTexts(paste, 120);
+        PasteDatabaseBuilder(paste.databasePath()).addTexts(120, QStringLiteral("paste "));
         PasteImporter importer(*store.container, store.defaults);
         QList<qint64> savedCounts;
         // didSave comes on the import context's queue, after each save.
@@ -371,7 +362,7 @@ private Q_SLOTS:
     {
         StoreFixture store;
         ReaderFixture paste;
-        writeTexts(paste, 100);
+        PasteDatabaseBuilder(paste.databasePath()).addTexts(100, QStringLiteral("paste "));
         int asked = 0;
         // Asked once before the first row, then after each row: stop after row 70.
         const auto summary = runImport(store, paste.folder(), 500, [&] { return asked++ == 70; });
