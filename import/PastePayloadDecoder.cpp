@@ -31,8 +31,9 @@ Expected<QByteArray, Failure> readExternalValue(const QByteArray &blob, const QS
     if (name == "." || name == ".." || folder.isEmpty())
         return unexpected(Failure(DecodeError::externalFileMissing));
     const QFileInfo info(QDir(folder).filePath(QString::fromLatin1(name)));
-    // Only regular files: a FIFO or device would block or never end.
-    if (!info.isFile() || info.size() > maxBytes)
+    // Only regular files: a FIFO or device would block or never end, and a link could lead
+    // out of the folder.
+    if (info.isSymLink() || !info.isFile() || info.size() > maxBytes)
         return unexpected(Failure(DecodeError::externalFileMissing));
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly))

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QUuid>
 
+#include <sys/stat.h>
+
 using namespace PastePayloadDecoder;
 using namespace testarchive;
 
@@ -136,11 +138,35 @@ private Q_SLOTS:
         QCOMPARE(decodeErrorOf(result), DecodeError::externalFileMissing);
     }
 
+    // A folder, a FIFO (reading it would block) and a link to a file outside the blob
+    // folder all count as missing.
+    void externalFileThatIsNotARegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("fifo") << QStringLiteral("fifo");
+        QTest::newRow("link leading out") << QStringLiteral("link");
+    }
+
     void externalFileThatIsNotARegularFile()
     {
+        QFETCH(QString, kind);
         QTemporaryDir folder;
+        QTemporaryDir elsewhere;
         const QByteArray name = QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1();
-        QVERIFY(QDir(folder.path()).mkdir(QString::fromLatin1(name)));
+        const QString path = QDir(folder.path()).filePath(QString::fromLatin1(name));
+        if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir().mkdir(path));
+        } else if (kind == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else {
+            const QString secret = QDir(elsewhere.path()).filePath(QStringLiteral("secret"));
+            QFile file(secret);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(binaryPlist(twoItems()));
+            file.close();
+            QVERIFY(QFile::link(secret, path));
+        }
         QCOMPARE(decodeErrorOf(decodeItems(QByteArray(1, '\2') + name, folder.path())),
                  DecodeError::externalFileMissing);
     }
