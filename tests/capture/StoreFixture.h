@@ -76,3 +76,18 @@ inline bool waitFor(const std::atomic<bool> &flag, int timeoutMs = 20000)
 {
     return QTest::qWaitFor([&] { return flag.load(); }, timeoutMs);
 }
+
+// Starts work that reports its end through a completion callback, and waits for that.
+template <typename Start>
+bool completes(Start start, int timeoutMs = 20000)
+{
+    std::atomic<bool> done = false;
+    start([&] { done = true; });
+    return waitFor(done, timeoutMs);
+}
+
+// Waits until the context's queue has run everything scheduled on it before.
+inline bool drained(StoreContext &context)
+{
+    return completes([&](auto done) { context.perform(done); });
+}

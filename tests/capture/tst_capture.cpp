@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 ClipboardPayload textPayload(const QString &text, std::optional<QString> app = std::nullopt,
@@ -17,34 +19,40 @@ ClipboardPayload textPayload(const QString &text, std::optional<QString> app = s
     return {ClipboardPayload::Text{text, std::nullopt}, std::move(app), std::move(bundle)};
 }
 
-// Captures and waits for the completion.
-void captureAndWait(ClipboardCapture &capture, ClipboardPayload payload)
+QByteArray encoded(const QImage &image, const char *format)
 {
-    std::atomic<bool> done = false;
-    capture.capture(std::move(payload), [&] { done = true; });
-    QVERIFY(waitFor(done));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, format) ? bytes : QByteArray();
 }
 
-// Changes one item in the view context and saves it, as the shelf does.
-void editInView(StoreFixture &store, const QString &text, const std::function<void(ClipItem &)> &edit)
-{
-    for (const ClipItemPtr &item : store.items()) {
-        if (item->plainText() == text) {
-            edit(*item);
-            QVERIFY(saveContext(store.view(), QStringLiteral("test edit")));
-            return;
-        }
+struct CaptureFixture {
+    StoreFixture store;
+    ClipboardCapture capture{*store.container, store.defaults};
+
+    void add(ClipboardPayload payload)
+    {
+        QVERIFY(completes([&](auto done) { capture.capture(std::move(payload), done); }));
     }
-    QFAIL("no such item");
-}
+    void add(const QString &text, std::optional<QString> app = std::nullopt, std::optional<QString> bundle = std::nullopt)
+    {
+        add(textPayload(text, std::move(app), std::move(bundle)));
+    }
 
-qint64 countUnpinned(StoreFixture &store)
-{
-    qint64 n = 0;
-    for (const ClipItemPtr &item : store.items())
-        n += item->isPinned() ? 0 : 1;
-    return n;
-}
+    // Changes one item in the view context and saves it, as the shelf does.
+    void editInView(const QString &text, const std::function<void(ClipItem &)> &edit)
+    {
+        for (const ClipItemPtr &item : store.items()) {
+            if (item->plainText() == text) {
+                edit(*item);
+                QVERIFY(saveContext(store.view(), QStringLiteral("test edit")));
+                return;
+            }
+        }
+        QFAIL("no such item");
+    }
+};
 
 } // namespace
 
@@ -55,22 +63,16 @@ class TestCapture : public QObject
 private Q_SLOTS:
     void fillsEachKindAndHashesStoredValues()
     {
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
-        captureAndWait(capture, {ClipboardPayload::Text{QStringLiteral(" spaced "), QByteArray("{\\rtf1 x}")},
-                                 QStringLiteral("Kate"), QStringLiteral("org.kde.kate")});
-        captureAndWait(capture, {ClipboardPayload::File{QStringLiteral("a.txt, b.png"), QStringLiteral("/x/a.txt\n/y/b.png")},
-                                 std::nullopt, std::nullopt});
+        CaptureFixture f;
+        f.add({ClipboardPayload::Text{QStringLiteral(" spaced "), QByteArray("{\\rtf1 x}")},
+               QStringLiteral("Kate"), QStringLiteral("org.kde.kate")});
+        f.add({ClipboardPayload::File{QStringLiteral("a.txt, b.png"), QStringLiteral("/x/a.txt\n/y/b.png")}, std::nullopt, std::nullopt});
         QImage image(4000, 1000, QImage::Format_RGB32);
         image.fill(Qt::blue);
-        QByteArray tiff;
-        QBuffer buffer(&tiff);
-        buffer.open(QIODevice::WriteOnly);
-        QVERIFY(image.save(&buffer, "tiff"));
-        captureAndWait(capture, {ClipboardPayload::Image{tiff}, std::nullopt, std::nullopt});
-        captureAndWait(capture, {ClipboardPayload::Image{QByteArray("not an image")}, std::nullopt, std::nullopt});
+        f.add({ClipboardPayload::Image{encoded(image, "tiff")}, std::nullopt, std::nullopt});
+        f.add({ClipboardPayload::Image{QByteArray("not an image")}, std::nullopt, std::nullopt});
 
-        const QList<ClipItemPtr> items = store.items();
+        const QList<ClipItemPtr> items = f.store.items();
         QCOMPARE(items.size(), 4);
 
         const ClipItem &garbage = *items.at(0);
@@ -78,8 +80,7 @@ private Q_SLOTS:
         QCOMPARE(garbage.imageData(), QByteArray("not an image"));
 
         const ClipItem &picture = *items.at(1);
-        const QImage stored = QImage::fromData(*picture.imageData(), "png");
-        QCOMPARE(stored.size(), QSize(2000, 500));
+        QCOMPARE(QImage::fromData(*picture.imageData(), "png").size(), QSize(2000, 500));
         QCOMPARE(picture.contentHash(), computeContentHash(std::nullopt, picture.imageData()));
         QVERIFY(!picture.plainText());
 
@@ -101,126 +102,110 @@ private Q_SLOTS:
         QVERIFY(!text.isPinned());
     }
 
-    void historyLimitCountsSavedUnpinnedItemsOnly()
+    // Limits under 50 act as 50; the limit counts saved items, so one more stays until the next capture.
+    void historyLimitKeepsTheNewest_data()
     {
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
-        for (int i = 0; i < 501; ++i)
-            captureAndWait(capture, textPayload(QStringLiteral("text %1").arg(i)));
-        QCOMPARE(store.items().size(), 501);
-        captureAndWait(capture, textPayload(QStringLiteral("text 501")));
-        const QStringList texts = store.texts();
-        QCOMPARE(texts.size(), 501);
-        QCOMPARE(texts.first(), QStringLiteral("text 501"));
-        QCOMPARE(texts.last(), QStringLiteral("text 1"));
+        QTest::addColumn<std::optional<qint64>>("limit");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("default 500") << std::optional<qint64>() << 501;
+        QTest::newRow("10") << std::optional<qint64>(10) << 51;
+        QTest::newRow("0") << std::optional<qint64>(0) << 51;
+        QTest::newRow("negative") << std::optional<qint64>(-7) << 51;
     }
 
-    void smallLimitsActAsFifty_data()
+    void historyLimitKeepsTheNewest()
     {
-        QTest::addColumn<qint64>("limit");
-        QTest::newRow("10") << qint64(10);
-        QTest::newRow("0") << qint64(0);
-        QTest::newRow("negative") << qint64(-7);
-    }
-
-    void smallLimitsActAsFifty()
-    {
-        QFETCH(qint64, limit);
-        StoreFixture store;
-        store.defaults.setInteger(SettingsKey::historyLimit, limit);
-        ClipboardCapture capture(*store.container, store.defaults);
-        for (int i = 0; i < 60; ++i)
-            captureAndWait(capture, textPayload(QStringLiteral("t%1").arg(i)));
-        QCOMPARE(store.items().size(), 51);
+        QFETCH(std::optional<qint64>, limit);
+        QFETCH(int, kept);
+        CaptureFixture f;
+        if (limit)
+            f.store.defaults.setInteger(SettingsKey::historyLimit, *limit);
+        for (int i = 0; i <= kept; ++i)
+            f.add(QStringLiteral("t%1").arg(i));
+        const QStringList texts = f.store.texts();
+        QCOMPARE(texts.size(), kept);
+        QCOMPARE(texts.first(), QStringLiteral("t%1").arg(kept));
+        QCOMPARE(texts.last(), QStringLiteral("t1"));
     }
 
     void pinnedItemsBeyondTheLimitStay()
     {
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
+        CaptureFixture f;
         qint64 limit = 500;
-        capture.setHistoryLimit([&] { return limit; });
+        f.capture.setHistoryLimit([&] { return limit; });
         for (int i = 0; i < 55; ++i)
-            captureAndWait(capture, textPayload(QStringLiteral("pinned %1").arg(i)));
-        for (const ClipItemPtr &item : store.items())
+            f.add(QStringLiteral("pinned %1").arg(i));
+        for (const ClipItemPtr &item : f.store.items())
             item->setPinned(true);
-        QVERIFY(saveContext(store.view(), QStringLiteral("pin all")));
+        QVERIFY(saveContext(f.store.view(), QStringLiteral("pin all")));
         limit = 50;
         for (int i = 0; i < 80; ++i)
-            captureAndWait(capture, textPayload(QStringLiteral("loose %1").arg(i)));
-        QCOMPARE(store.items().size(), 55 + 51);
-        QCOMPARE(countUnpinned(store), 51);
+            f.add(QStringLiteral("loose %1").arg(i));
+        const QList<ClipItemPtr> items = f.store.items();
+        QCOMPARE(items.size(), 55 + 51);
+        QCOMPARE(std::count_if(items.begin(), items.end(), [](const ClipItemPtr &item) { return item->isPinned(); }), 55);
     }
 
-    void recopyMovesToFrontKeepingPinLabelAndTrimmedTitle()
+    void recopyMovesToFrontKeepingPinLabelTitleAndSource()
     {
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
-        captureAndWait(capture, textPayload(QStringLiteral("T"), QStringLiteral("Kate"), QStringLiteral("org.kde.kate")));
-        const QUuid firstId = *store.items().first()->id();
-        editInView(store, QStringLiteral("T"), [](ClipItem &item) {
+        CaptureFixture f;
+        f.add(QStringLiteral("T"), QStringLiteral("Kate"), QStringLiteral("org.kde.kate"));
+        const QUuid firstId = *f.store.items().first()->id();
+        f.editInView(QStringLiteral("T"), [](ClipItem &item) {
             item.setPinned(true);
             item.setTitle(QStringLiteral("  word \n"));
             item.setLabelID(QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
         });
-        captureAndWait(capture, textPayload(QStringLiteral("other")));
+        f.add(QStringLiteral("other"));
         // Copied again while the screen was locked: no source of its own.
-        captureAndWait(capture, textPayload(QStringLiteral("T")));
+        f.add(QStringLiteral("T"));
 
-        QTRY_COMPARE(store.texts(), (QStringList{QStringLiteral("T"), QStringLiteral("other")}));
-        const ClipItemPtr survivor = store.items().first();
+        QTRY_COMPARE(f.store.texts(), (QStringList{QStringLiteral("T"), QStringLiteral("other")}));
+        const ClipItemPtr survivor = f.store.items().first();
         QVERIFY(survivor->isPinned());
         QCOMPARE(survivor->title(), QStringLiteral("word"));
         QCOMPARE(survivor->labelID(), QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
         QCOMPARE(survivor->sourceAppName(), QStringLiteral("Kate"));
         QCOMPARE(survivor->sourceBundleID(), QStringLiteral("org.kde.kate"));
         QVERIFY(*survivor->id() != firstId);
-    }
 
-    void newSourceWinsOverOlderOne()
-    {
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
-        captureAndWait(capture, textPayload(QStringLiteral("T"), QStringLiteral("Kate"), QStringLiteral("org.kde.kate")));
-        captureAndWait(capture, textPayload(QStringLiteral("T"), QStringLiteral("XTerm")));
-        const QList<ClipItemPtr> items = store.items();
-        QCOMPARE(items.size(), 1);
-        QCOMPARE(items.first()->sourceAppName(), QStringLiteral("XTerm"));
-        QVERIFY(!items.first()->sourceBundleID());
+        // A copy with a source of its own replaces the older source.
+        f.add(QStringLiteral("T"), QStringLiteral("XTerm"));
+        QCOMPARE(f.store.items().size(), 2);
+        QCOMPARE(f.store.items().first()->sourceAppName(), QStringLiteral("XTerm"));
+        QVERIFY(!f.store.items().first()->sourceBundleID());
     }
 
     void textEqualToFilePathsIsNotADuplicate()
     {
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
-        captureAndWait(capture, {ClipboardPayload::File{QStringLiteral("a"), QStringLiteral("/tmp/a")}, std::nullopt, std::nullopt});
-        captureAndWait(capture, textPayload(QStringLiteral("/tmp/a")));
-        const QList<ClipItemPtr> items = store.items();
+        CaptureFixture f;
+        f.add({ClipboardPayload::File{QStringLiteral("a"), QStringLiteral("/tmp/a")}, std::nullopt, std::nullopt});
+        f.add(QStringLiteral("/tmp/a"));
+        const QList<ClipItemPtr> items = f.store.items();
         QCOMPARE(items.size(), 2);
         QCOMPARE(items.at(0)->contentHash(), items.at(1)->contentHash());
     }
 
     void failedSaveChangesNothingLogsOnceAndCompletes()
     {
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
-        captureAndWait(capture, textPayload(QStringLiteral("kept")));
-        captureAndWait(capture, textPayload(QStringLiteral("other")));
-        store.execSql("CREATE TRIGGER inject_failure BEFORE INSERT ON ClipItem "
-                      "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+        CaptureFixture f;
+        f.add(QStringLiteral("kept"));
+        f.add(QStringLiteral("other"));
+        f.store.execSql("CREATE TRIGGER inject_failure BEFORE INSERT ON ClipItem "
+                        "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
 
         klog::Recorder recorder;
         // Would absorb "kept" if the save went through.
-        captureAndWait(capture, textPayload(QStringLiteral("kept")));
+        f.add(QStringLiteral("kept"));
         const QStringList errors = recorder.messages(klog::Category::Capture, klog::Level::Error);
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().startsWith(QStringLiteral("capture save failed: ")), qPrintable(errors.first()));
-        QCOMPARE(store.texts(), (QStringList{QStringLiteral("other"), QStringLiteral("kept")}));
-        QVERIFY(!capture.context().hasChanges());
+        QCOMPARE(f.store.texts(), (QStringList{QStringLiteral("other"), QStringLiteral("kept")}));
+        QVERIFY(!f.capture.context().hasChanges());
 
-        store.execSql("DROP TRIGGER inject_failure");
-        captureAndWait(capture, textPayload(QStringLiteral("kept")));
-        QCOMPARE(store.texts(), (QStringList{QStringLiteral("kept"), QStringLiteral("other")}));
+        f.store.execSql("DROP TRIGGER inject_failure");
+        f.add(QStringLiteral("kept"));
+        QCOMPARE(f.store.texts(), (QStringList{QStringLiteral("kept"), QStringLiteral("other")}));
     }
 
     void largeContentIsCapturedOffTheMainThread_data()
@@ -233,29 +218,24 @@ private Q_SLOTS:
     void largeContentIsCapturedOffTheMainThread()
     {
         QFETCH(bool, image);
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
+        CaptureFixture f;
         ClipboardPayload payload = textPayload(QString(50 * 1024 * 1024, QLatin1Char('x')));
         if (image) {
             QImage picture(5472, 3648, QImage::Format_RGB32);
             picture.fill(Qt::darkGreen);
-            QByteArray png;
-            QBuffer buffer(&png);
-            buffer.open(QIODevice::WriteOnly);
-            QVERIFY(picture.save(&buffer, "png"));
-            payload = {ClipboardPayload::Image{png}, std::nullopt, std::nullopt};
+            payload = {ClipboardPayload::Image{encoded(picture, "png")}, std::nullopt, std::nullopt};
         }
 
         std::atomic<bool> done = false;
         std::atomic<bool> ranOnMainThread = true;
         QThread *mainThread = QThread::currentThread();
-        capture.capture(std::move(payload), [&] {
+        f.capture.capture(std::move(payload), [&] {
             ranOnMainThread = QThread::currentThread() == mainThread;
             done = true;
         });
         QVERIFY(waitFor(done, 60000));
         QVERIFY(!ranOnMainThread);
-        const QList<ClipItemPtr> items = store.items();
+        const QList<ClipItemPtr> items = f.store.items();
         QCOMPARE(items.size(), 1);
         if (image)
             QCOMPARE(QImage::fromData(*items.first()->imageData(), "png").size(), QSize(2000, 1333));

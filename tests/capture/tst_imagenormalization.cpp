@@ -90,12 +90,6 @@ private Q_SLOTS:
         QVERIFY(image.hasAlphaChannel());
     }
 
-    void sameInputGivesSameBytes()
-    {
-        const QByteArray input = encodedImage({640, 480}, "png");
-        QCOMPARE(normalizedImageData(input), normalizedImageData(input));
-    }
-
     void transparencySurvives()
     {
         const QImage image = decodedPng(*normalizedImageData(encodedImage({10, 10}, "png")));
@@ -139,6 +133,7 @@ private Q_SLOTS:
         for (int i = 0; i < outputs.size(); ++i) {
             QVERIFY(outputs.at(i));
             QCOMPARE(decodedPng(*outputs.at(i)).width(), 2000);
+            // The same input always gives the same bytes.
             QCOMPARE(*outputs.at(i), *normalizedImageData(inputs.at(i)));
         }
     }

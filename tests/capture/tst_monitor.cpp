@@ -18,14 +18,13 @@ struct MonitorFixture {
     StoreFixture store;
     FakePasteboard pasteboard;
     FakeFrontApplication front;
+    ClipboardMonitor monitor{*store.container, pasteboard, front, store.defaults};
 
     // Polls once and waits until the capture queue has done what the poll scheduled.
-    void pollAndSettle(ClipboardMonitor &monitor)
+    void pollAndSettle()
     {
         monitor.poll();
-        std::atomic<bool> done = false;
-        monitor.capture().context().perform([&] { done = true; });
-        QVERIFY(waitFor(done));
+        QVERIFY(drained(monitor.capture().context()));
     }
 };
 
@@ -40,14 +39,13 @@ private Q_SLOTS:
     {
         MonitorFixture f;
         f.pasteboard.copyFromOtherApplication(text("before launch"));
-        ClipboardMonitor monitor(*f.store.container, f.pasteboard, f.front, f.store.defaults);
-        monitor.start();
-        f.pollAndSettle(monitor);
+        f.monitor.start();
+        f.pollAndSettle();
         QVERIFY(f.store.items().isEmpty());
 
         f.front.setFrontApplication(FrontApplication{QStringLiteral("Kate"), QStringLiteral("org.kde.kate")});
         f.pasteboard.copyFromOtherApplication(text("after launch"));
-        f.pollAndSettle(monitor);
+        f.pollAndSettle();
         QCOMPARE(f.store.texts(), QStringList{QStringLiteral("after launch")});
         QCOMPARE(f.store.items().first()->sourceBundleID(), QStringLiteral("org.kde.kate"));
     }
@@ -55,59 +53,54 @@ private Q_SLOTS:
     void twoCopiesWithinOnePollGiveTheSecondOnly()
     {
         MonitorFixture f;
-        ClipboardMonitor monitor(*f.store.container, f.pasteboard, f.front, f.store.defaults);
         f.pasteboard.copyFromOtherApplication(text("first"));
         f.pasteboard.copyFromOtherApplication(text("second"));
-        f.pollAndSettle(monitor);
+        f.pollAndSettle();
         QCOMPARE(f.store.texts(), QStringList{QStringLiteral("second")});
     }
 
     void pausingConsumesChanges()
     {
         MonitorFixture f;
-        ClipboardMonitor monitor(*f.store.container, f.pasteboard, f.front, f.store.defaults);
-        QSignalSpy pausedChanged(&monitor, &ClipboardMonitor::pausedChanged);
-        monitor.setPaused(true);
+        QSignalSpy pausedChanged(&f.monitor, &ClipboardMonitor::pausedChanged);
+        f.monitor.setPaused(true);
         f.pasteboard.copyFromOtherApplication(text("while paused"));
-        f.pollAndSettle(monitor);
-        monitor.setPaused(false);
-        f.pollAndSettle(monitor);
+        f.pollAndSettle();
+        f.monitor.setPaused(false);
+        f.pollAndSettle();
         QVERIFY(f.store.items().isEmpty());
         QCOMPARE(pausedChanged.size(), 2);
 
         f.pasteboard.copyFromOtherApplication(text("after resuming"));
-        f.pollAndSettle(monitor);
+        f.pollAndSettle();
         QCOMPARE(f.store.texts(), QStringList{QStringLiteral("after resuming")});
     }
 
     void markedChangesAreConsumedWithoutCapture()
     {
         MonitorFixture f;
-        ClipboardMonitor monitor(*f.store.container, f.pasteboard, f.front, f.store.defaults);
         f.pasteboard.copyFromOtherApplication({{PasteboardType::plainText, "hunter2"},
                                                {QStringLiteral("x-kde-passwordManagerHint"), "secret"}});
-        f.pollAndSettle(monitor);
-        QCOMPARE(monitor.lastChangeCount(), f.pasteboard.changeCount());
+        f.pollAndSettle();
+        QCOMPARE(f.monitor.lastChangeCount(), f.pasteboard.changeCount());
         QVERIFY(f.store.items().isEmpty());
     }
 
     void ownWritesRecordedInTheCounterAreNotCaptured()
     {
         MonitorFixture f;
-        ClipboardMonitor monitor(*f.store.container, f.pasteboard, f.front, f.store.defaults);
         f.pasteboard.clearContents();
         f.pasteboard.setString(QStringLiteral("pasted back"), PasteboardType::string);
-        monitor.setLastChangeCount(f.pasteboard.changeCount());
-        f.pollAndSettle(monitor);
+        f.monitor.setLastChangeCount(f.pasteboard.changeCount());
+        f.pollAndSettle();
         QVERIFY(f.store.items().isEmpty());
     }
 
     void timerPollsByItself()
     {
         MonitorFixture f;
-        ClipboardMonitor monitor(*f.store.container, f.pasteboard, f.front, f.store.defaults);
-        monitor.start();
-        monitor.start();
+        f.monitor.start();
+        f.monitor.start();
         f.pasteboard.copyFromOtherApplication(text("seen by the timer"));
         QTRY_COMPARE(f.store.texts(), QStringList{QStringLiteral("seen by the timer")});
     }

@@ -54,15 +54,12 @@ private Q_SLOTS:
         QCOMPARE(content->rtfData, QByteArray("{\\rtf1 hello}"));
         QCOMPARE(payload->sourceAppName, QStringLiteral("Kate"));
         QCOMPARE(payload->sourceBundleID, QStringLiteral("org.kde.kate"));
+        const auto alias = payloadFor({text("x"), {PasteboardType::rtfAlias, "{\\rtf1 x}"}});
+        QVERIFY(alias);
+        QCOMPARE(std::get<ClipboardPayload::Text>(alias->content).rtfData, QByteArray("{\\rtf1 x}"));
     }
 
-    void rtfUnderItsOtherMimeName()
-    {
-        const auto payload = payloadFor({text("x"), {PasteboardType::rtfAlias, "{\\rtf1 x}"}});
-        QCOMPARE(std::get<ClipboardPayload::Text>(payload->content).rtfData, QByteArray("{\\rtf1 x}"));
-    }
-
-    void blankOrMissingTextGivesNothing_data()
+    void blankMissingOrMarkedGivesNothing_data()
     {
         QTest::addColumn<Entries>("entries");
         QTest::newRow("blanks and line breaks") << Entries{text(" \n\t\r\n  ")};
@@ -71,9 +68,16 @@ private Q_SLOTS:
         QTest::newRow("nothing") << Entries{};
         QTest::newRow("uri-list without file urls")
             << Entries{{PasteboardType::uriList, "https://example.com/\r\nrelative.txt\r\n"}};
+        for (const QString &marker : skipMarkerTypes)
+            QTest::newRow(qPrintable(marker)) << Entries{text("hunter2"), {marker, QByteArray()}};
+        QTest::newRow("password manager hint")
+            << Entries{text("hunter2"), {passwordManagerHintType, "secret"}};
+        QTest::newRow("marker before an image")
+            << Entries{{QStringLiteral("org.nspasteboard.ConcealedType"), ""},
+                       {PasteboardType::png, encodedImage("png")}};
     }
 
-    void blankOrMissingTextGivesNothing()
+    void blankMissingOrMarkedGivesNothing()
     {
         QFETCH(Entries, entries);
         QVERIFY(!payloadFor(entries));
@@ -85,24 +89,6 @@ private Q_SLOTS:
         pasteboard.copyFromOtherApplication({text("secret?")});
         pasteboard.setUnreadable(true);
         QVERIFY(!makePayload(pasteboard, editor));
-    }
-
-    void markersSkipTheChange_data()
-    {
-        QTest::addColumn<Entries>("entries");
-        for (const QString &marker : skipMarkerTypes)
-            QTest::newRow(qPrintable(marker)) << Entries{text("hunter2"), {marker, QByteArray()}};
-        QTest::newRow("password manager hint")
-            << Entries{text("hunter2"), {passwordManagerHintType, "secret"}};
-        QTest::newRow("marker before an image")
-            << Entries{{QStringLiteral("org.nspasteboard.ConcealedType"), ""},
-                       {PasteboardType::png, encodedImage("png")}};
-    }
-
-    void markersSkipTheChange()
-    {
-        QFETCH(Entries, entries);
-        QVERIFY(!payloadFor(entries));
     }
 
     void passwordManagerHintOtherThanSecretIsCaptured()

@@ -56,13 +56,6 @@ void seed(StoreFixture &store, const QList<Seed> &seeds)
     QVERIFY(view.save());
 }
 
-void waitForQueue(ClipboardCapture &capture)
-{
-    std::atomic<bool> done = false;
-    capture.context().perform([&] { done = true; });
-    QVERIFY(waitFor(done));
-}
-
 const QString labelA = QStringLiteral("0F3C1E0A-1111-4A4A-9A9A-000000000001");
 
 } // namespace
@@ -111,9 +104,7 @@ private Q_SLOTS:
                      Seed(QStringLiteral("unique"))});
         ClipboardCapture capture(*store.container, store.defaults);
         klog::Recorder recorder;
-        std::atomic<bool> done = false;
-        capture.collapseAllDuplicates([&] { done = true; });
-        QVERIFY(waitFor(done));
+        QVERIFY(completes([&](auto done) { capture.collapseAllDuplicates(done); }));
 
         const QList<ClipItemPtr> items = store.items();
         QCOMPARE(items.size(), 3);
@@ -164,9 +155,7 @@ private Q_SLOTS:
                      Seed(QStringLiteral("b")).withHash(-1),
                      Seed(QStringLiteral("c"))});
         ClipboardCapture capture(*store.container, store.defaults);
-        std::atomic<bool> done = false;
-        capture.runHashMigration([&] { done = true; });
-        QVERIFY(waitFor(done));
+        QVERIFY(completes([&](auto done) { capture.runHashMigration(done); }));
         for (const ClipItemPtr &item : store.items())
             QCOMPARE(item->contentHash(), computeContentHash(item->plainText(), item->imageData()));
         QCOMPARE(store.defaults.integer(SettingsKey::contentHashVersion), 1);
@@ -174,9 +163,7 @@ private Q_SLOTS:
         // Done once: a later launch leaves even a wrong hash alone.
         store.items().first()->setContentHash(7);
         QVERIFY(store.view().save());
-        done = false;
-        capture.runHashMigration([&] { done = true; });
-        QVERIFY(waitFor(done));
+        QVERIFY(completes([&](auto done) { capture.runHashMigration(done); }));
         QCOMPARE(store.items().first()->contentHash(), 7);
     }
 
@@ -193,9 +180,7 @@ private Q_SLOTS:
 
         ClipboardCapture capture(*store.container, store.defaults);
         klog::Recorder recorder;
-        std::atomic<bool> done = false;
-        capture.runHashMigration([&] { done = true; });
-        QVERIFY(waitFor(done));
+        QVERIFY(completes([&](auto done) { capture.runHashMigration(done); }));
         QCOMPARE(store.defaults.integer(SettingsKey::contentHashVersion), 0);
         const QStringList errors = recorder.messages(klog::Category::Capture, klog::Level::Error);
         QCOMPARE(errors.size(), 1);
@@ -212,9 +197,7 @@ private Q_SLOTS:
         QCOMPARE(fixed, 100);
 
         store.execSql("DROP TRIGGER inject_failure");
-        done = false;
-        capture.runHashMigration([&] { done = true; });
-        QVERIFY(waitFor(done));
+        QVERIFY(completes([&](auto done) { capture.runHashMigration(done); }));
         QCOMPARE(store.defaults.integer(SettingsKey::contentHashVersion), 1);
         for (const ClipItemPtr &item : store.items())
             QCOMPARE(item->contentHash(), computeContentHash(item->plainText(), std::nullopt));
@@ -228,9 +211,7 @@ private Q_SLOTS:
                      Seed(QStringLiteral("y")).from(QStringLiteral("Kate"), QStringLiteral("org.kde.kate"))});
         ClipboardCapture capture(*store.container, store.defaults);
         klog::Recorder recorder;
-        std::atomic<bool> done = false;
-        capture.runAttributionMigration([&] { done = true; });
-        QVERIFY(waitFor(done));
+        QVERIFY(completes([&](auto done) { capture.runAttributionMigration(done); }));
 
         QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default),
                  (QStringList{QStringLiteral("attribution migration: cleared 2 lock-screen row(s)"),
@@ -244,26 +225,9 @@ private Q_SLOTS:
 
         // A later launch does nothing.
         recorder.clear();
-        done = false;
-        capture.runAttributionMigration([&] { done = true; });
-        QVERIFY(waitFor(done));
-        waitForQueue(capture);
+        QVERIFY(completes([&](auto done) { capture.runAttributionMigration(done); }));
+        QVERIFY(drained(capture.context()));
         QVERIFY(recorder.lines().isEmpty());
-    }
-
-    void firstLaunchOnAnEmptyStoreSetsBothVersions()
-    {
-        StoreFixture store;
-        ClipboardCapture capture(*store.container, store.defaults);
-        klog::Recorder recorder;
-        capture.runHashMigration();
-        std::atomic<bool> done = false;
-        capture.runAttributionMigration([&] { done = true; });
-        QVERIFY(waitFor(done));
-        QCOMPARE(store.defaults.integer(SettingsKey::contentHashVersion), 1);
-        QCOMPARE(store.defaults.integer(SettingsKey::sourceAttributionVersion), 1);
-        QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default),
-                 QStringList{QStringLiteral("attribution migration: cleared 0 lock-screen row(s)")});
     }
 };
 

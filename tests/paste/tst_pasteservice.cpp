@@ -37,12 +37,7 @@ struct PasteFixture {
     }
 
     // Lets the capture queue finish what a poll scheduled.
-    void settle()
-    {
-        std::atomic<bool> done = false;
-        monitor.capture().context().perform([&] { done = true; });
-        QVERIFY(waitFor(done));
-    }
+    void settle() { QVERIFY(drained(monitor.capture().context())); }
 };
 
 } // namespace

@@ -36,16 +36,6 @@ private Q_SLOTS:
             actual.append(url.toLocalFile());
         QCOMPARE(actual, paths);
     }
-
-    void hundredsOfThousandsOfLinesAreCapped()
-    {
-        QByteArray list;
-        for (int i = 0; i < 300000; ++i)
-            list += "file:///tmp/f" + QByteArray::number(i) + "\r\n";
-        const QList<QUrl> urls = fileUrlsFromUriList(list, 1000);
-        QCOMPARE(urls.size(), 1000);
-        QCOMPARE(urls.last().toLocalFile(), QStringLiteral("/tmp/f999"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestUriList)

@@ -8,41 +8,34 @@ class TestUserDefaults : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString path() const { return m_dir->filePath(QStringLiteral("kestrelnote.conf")); }
+
 private Q_SLOTS:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+
     void registeredDefaultsAreReadButNeverWritten()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("kestrelnote.conf"));
         {
-            UserDefaults defaults(path);
+            UserDefaults defaults(path());
             defaults.registerApplicationDefaults();
             QCOMPARE(defaults.integer(SettingsKey::historyLimit), 500);
             QCOMPARE(defaults.string(SettingsKey::activeShortcut), QStringLiteral("⇧⌘V"));
             QVERIFY(!defaults.hasStoredValue(SettingsKey::historyLimit));
         }
-        UserDefaults reopened(path);
+        UserDefaults reopened(path());
         QCOMPARE(reopened.integer(SettingsKey::historyLimit), 0);
-    }
-
-    void missingIntegersReadZero()
-    {
-        QTemporaryDir dir;
-        UserDefaults defaults(dir.filePath(QStringLiteral("kestrelnote.conf")));
-        QCOMPARE(defaults.integer(SettingsKey::contentHashVersion), 0);
-        QCOMPARE(defaults.integer(SettingsKey::sourceAttributionVersion), 0);
     }
 
     void storedValuesWinOverDefaultsAndSurviveReopening()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("kestrelnote.conf"));
         {
-            UserDefaults defaults(path);
+            UserDefaults defaults(path());
             defaults.registerApplicationDefaults();
             defaults.setInteger(SettingsKey::historyLimit, 1200);
             defaults.setString(SettingsKey::activeShortcut, QString());
         }
-        UserDefaults reopened(path);
+        UserDefaults reopened(path());
         reopened.registerApplicationDefaults();
         QCOMPARE(reopened.integer(SettingsKey::historyLimit), 1200);
         // An empty text is a stored value, not a missing one.
@@ -53,21 +46,18 @@ private Q_SLOTS:
 
     void textThatIsNotANumberReadsZero()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("kestrelnote.conf"));
-        QFile file(path);
+        QFile file(path());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("[General]\nhistoryLimit=lots\n");
         file.close();
-        UserDefaults defaults(path);
+        UserDefaults defaults(path());
         defaults.registerApplicationDefaults();
         QCOMPARE(defaults.integer(SettingsKey::historyLimit), 0);
     }
 
     void fileAndFolderArePrivate()
     {
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(QStringLiteral("config/marrowfieldco"));
+        const QString folder = m_dir->filePath(QStringLiteral("config/marrowfieldco"));
         UserDefaults defaults(folder + QStringLiteral("/kestrelnote.conf"));
         defaults.setInteger(SettingsKey::historyLimit, 100);
         QCOMPARE(QFile::permissions(folder) & 0x0077, QFile::Permissions());

@@ -104,10 +104,8 @@ private Q_SLOTS:
         QCOMPARE(front->localizedName, QStringLiteral("XTerm"));
         ours.hide();
 
-        for (auto *process : {target.get(), unknown.get(), xterm.get()}) {
-            process->kill();
-            process->waitForFinished();
-        }
+        for (auto *process : {&target, &unknown, &xterm})
+            x11test::stopClient(*process);
     }
 
     void nothingWhileTheScreenSaverRuns()
@@ -118,8 +116,7 @@ private Q_SLOTS:
         QVERIFY(waitForFront(std::nullopt));
         x11test::run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")});
         QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
-        target->kill();
-        target->waitForFinished();
+        x11test::stopClient(target);
     }
 
     void nothingWhileTheDesktopSaysLocked()
@@ -148,8 +145,7 @@ private Q_SLOTS:
         QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
 
         std::swap(front, m_front);
-        target->kill();
-        target->waitForFinished();
+        x11test::stopClient(target);
         QDBusConnection::disconnectFromBus(QStringLiteral("screensaver"));
     }
 };
