@@ -154,28 +154,6 @@ private Q_SLOTS:
             QVERIFY(!field(item, "plainText").startsWith(QLatin1String("hunter")));
     }
 
-    void twoCopiesWithinOnePollKeepTheSecond()
-    {
-        Session s;
-        QVERIFY(s.startApplication());
-        // Two copies a moment apart fall between two polls nearly always; a poll landing
-        // between them is possible, so a few attempts make the check certain.
-        bool onlySecondKept = false;
-        for (int attempt = 0; attempt < 3 && !onlySecondKept; ++attempt) {
-            const QString first = QStringLiteral("first %1").arg(attempt);
-            const QString second = QStringLiteral("second %1").arg(attempt);
-            QVERIFY(s.copier({QStringLiteral("text/plain=") + first, QStringLiteral("--then"), QStringLiteral("text/plain=") + second}));
-            QVERIFY(QTest::qWaitFor([&] { return !s.items().isEmpty() && field(s.items().at(0), "plainText") == second; }, 10000));
-            QTest::qWait(600);
-            QStringList texts;
-            for (const QJsonValue &item : s.items())
-                texts.append(field(item, "plainText"));
-            QCOMPARE(texts.first(), second);
-            onlySecondKept = !texts.contains(first);
-        }
-        QVERIFY(onlySecondKept);
-    }
-
     void copyingBackIsNotCapturedAgain()
     {
         Session s;
