@@ -287,6 +287,31 @@ private Q_SLOTS:
         QCOMPARE(savedCounts, (QList<qint64>{50, 100, 120}));
     }
 
+    // A batch whose save fails is logged and rolled back while the reader has already moved
+    // on: the import goes on, and the batches before and after it stay. The summary counts
+    // the clips taken, saved or not.
+    void aFailedBatchSaveLosesOnlyThatBatch()
+    {
+        StoreFixture store;
+        ReaderFixture paste;
+        PasteDatabaseBuilder(paste.databasePath()).addTexts(120, QStringLiteral("paste "));
+        store.execSql("CREATE TRIGGER inject_failure BEFORE INSERT ON ClipItem WHEN new.plainText = 'paste 75' "
+                      "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+        klog::Recorder recorder;
+        const auto summary = runImport(store, paste.folder());
+        QVERIFY(summary);
+        QCOMPARE(summary->imported, 120);
+        const QStringList texts = store.texts();
+        QCOMPARE(texts.size(), 70);
+        for (const int kept : {0, 49, 100, 119})
+            QVERIFY(texts.contains(QStringLiteral("paste %1").arg(kept)));
+        for (const int lost : {50, 75, 99})
+            QVERIFY(!texts.contains(QStringLiteral("paste %1").arg(lost)));
+        const QStringList errors = recorder.messages(klog::Category::Import, klog::Level::Error);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().startsWith(QStringLiteral("paste import save failed: ")));
+    }
+
     void duplicatesWithinOneImportShareOneItem()
     {
         StoreFixture store;
