@@ -190,16 +190,20 @@ QStringList versionFourStatements()
     };
 }
 
+// Fills a table made from another one, by one call per searched attribute: what a
+// migration does for rows that were there before the triggers.
+QString fillFrom(const QString &table, const QString &source, const QString &call)
+{
+    QStringList values;
+    for (const QString &column : searchedAttributes())
+        values.append(call.arg(column));
+    return QStringLiteral("INSERT INTO %1 (pk, %2) SELECT pk, %3 FROM %4")
+        .arg(table, searchedAttributes().join(QStringLiteral(", ")), values.join(QStringLiteral(", ")), source);
+}
+
 QStringList migrationToTwo()
 {
-    QStringList statements = versionTwoStatements();
-    QStringList foldedColumns;
-    for (const QString &column : searchedAttributes())
-        foldedColumns.append(QStringLiteral("kn_fold(%1, 2)").arg(column));
-    statements.append(QStringLiteral("INSERT INTO %1 (pk, %2) SELECT pk, %3 FROM ClipItem")
-                          .arg(foldedTable, searchedAttributes().join(QStringLiteral(", ")),
-                               foldedColumns.join(QStringLiteral(", "))));
-    return statements;
+    return versionTwoStatements() << fillFrom(foldedTable, QStringLiteral("ClipItem"), QStringLiteral("kn_fold(%1, 2)"));
 }
 
 QStringList versionFiveStatements()
@@ -237,14 +241,7 @@ QStringList versionSixStatements()
 
 QStringList migrationToSix()
 {
-    QStringList statements = versionSixStatements();
-    QStringList characters;
-    for (const QString &column : searchedAttributes())
-        characters.append(QStringLiteral("kn_characters(%1)").arg(column));
-    statements.append(QStringLiteral("INSERT INTO %1 (pk, %2) SELECT pk, %3 FROM %4")
-                          .arg(charactersTable, searchedAttributes().join(QStringLiteral(", ")),
-                               characters.join(QStringLiteral(", ")), foldedTable));
-    return statements;
+    return versionSixStatements() << fillFrom(charactersTable, foldedTable, QStringLiteral("kn_characters(%1)"));
 }
 
 StoreResult<void> runAll(sql::Connection &connection, const QStringList &statements)

@@ -6,11 +6,25 @@
 #include "PasteDatabaseBuilder.h"
 #include "import/PasteDatabaseReader.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QImage>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
+
+// A one-colour picture as PNG bytes, written by the real image writer.
+inline QByteArray pngOf(const QSize &size)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
 
 struct ReadResult {
     std::optional<ReadOutcome> outcome;

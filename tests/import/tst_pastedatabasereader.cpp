@@ -2,7 +2,6 @@
 #include "import/PasteFolder.h"
 
 #include <QImage>
-#include <QBuffer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QUuid>
@@ -34,16 +33,6 @@ QString firstText(const ReadResult &result)
     return result.texts().value(0);
 }
 
-QByteArray pngBytes(const QSize &size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
 
 QByteArray blobName()
 {
@@ -379,7 +368,7 @@ private Q_SLOTS:
         ReaderFixture paste;
         PasteDatabaseBuilder builder(paste.databasePath());
         const qint64 kate = builder.addApp(QStringLiteral("org.kde.kate"), QStringLiteral("Kate"));
-        const QByteArray png = pngBytes(QSize(4, 3));
+        const QByteArray png = pngOf(QSize(4, 3));
         Item picture;
         picture.type = 1;
         picture.createdAt = 3.0;
@@ -421,7 +410,7 @@ private Q_SLOTS:
         ReaderFixture paste;
         PasteDatabaseBuilder builder(paste.databasePath());
         const QByteArray textAndImage = testarchive::binaryPlist(
-            QVariantList{testarchive::item({{utf8Type, QByteArray("text beside an image")}, {pngType, pngBytes(QSize(2, 2))}})});
+            QVariantList{testarchive::item({{utf8Type, QByteArray("text beside an image")}, {pngType, pngOf(QSize(2, 2))}})});
         const auto add = [&](QVariant type, double createdAt, QVariant pasteboard, QVariant preview = {}, QVariant title = {}) {
             Item item;
             item.type = std::move(type);

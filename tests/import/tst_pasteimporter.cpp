@@ -8,7 +8,6 @@
 #include "platform/log/Log.h"
 #include "store/ClipLabel.h"
 
-#include <QBuffer>
 #include <QImage>
 
 using namespace pasteblob;
@@ -76,16 +75,6 @@ QString saveLabel(StoreFixture &store, const QString &name)
     return uuidString(id);
 }
 
-QByteArray pngOf(const QSize &size)
-{
-    QImage image(size, QImage::Format_ARGB32);
-    image.fill(Qt::blue);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
 
 } // namespace
 
