@@ -228,6 +228,8 @@ private Q_SLOTS:
             << Predicate::contains(plainText, QString(), cd) << QStringList{};
         QTest::newRow("only a combining mark matches nothing")
             << Predicate::contains(plainText, QStringLiteral("\u0301"), cd) << QStringList{};
+        QTest::newRow("indexed search of one attribute ignores the others")
+            << Predicate::contains(plainText, QStringLiteral("JAPANESE"), cd) << QStringList{};
         QTest::newRow("search across four attributes: title")
             << search(QStringLiteral("cv")) << QStringList{QStringLiteral("Résumé of the year")};
         QTest::newRow("search across four attributes: source")
