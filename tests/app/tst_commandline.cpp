@@ -1,3 +1,5 @@
+#include "CliEnvironment.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,8 +30,7 @@ class Cli
 public:
     Cli()
     {
-        QDir(m_home.path()).mkpath(QStringLiteral("run"));
-        QFile::setPermissions(m_home.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        makePrivateRuntimeFolder(m_home);
     }
 
     QString dataFolder() const { return m_home.filePath(QStringLiteral("data/marrowfieldco/kestrelnote")); }
@@ -37,13 +38,7 @@ public:
     Run operator()(const QStringList &args, const QByteArray &input = {}) const
     {
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("run")));
-        env.insert(QStringLiteral("KESTRELNOTE_LOG_STDERR"), QStringLiteral("1"));
-        env.remove(QStringLiteral("DISPLAY"));
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(cliEnvironment(m_home));
         process.start(QStringLiteral(KN_KESTRELNOTE), args);
         process.write(input);
         process.closeWriteChannel();

@@ -1,5 +1,6 @@
 // kestrelnote import-paste, run as a user's shell would run it.
 #include "../import/PasteDatabaseBuilder.h"
+#include "CliEnvironment.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,9 +19,8 @@ class Cli
 public:
     Cli()
     {
-        QDir(m_home.path()).mkpath(QStringLiteral("run"));
+        makePrivateRuntimeFolder(m_home);
         QDir(m_home.path()).mkpath(QStringLiteral("tmp"));
-        QFile::setPermissions(m_home.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     QString pasteFolder() const { return m_home.filePath(QStringLiteral("Paste")); }
@@ -31,13 +31,8 @@ public:
 
     void start(QProcess &process, const QStringList &args) const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("run")));
+        QProcessEnvironment env = cliEnvironment(m_home);
         env.insert(QStringLiteral("TMPDIR"), m_home.filePath(QStringLiteral("tmp")));
-        env.insert(QStringLiteral("KESTRELNOTE_LOG_STDERR"), QStringLiteral("1"));
-        env.remove(QStringLiteral("DISPLAY"));
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(KN_KESTRELNOTE), args);
         process.closeWriteChannel();
