@@ -1,11 +1,12 @@
 #include "capture/ImageNormalization.h"
 
+#include "capture/PngEncoder.h"
+
 #include "platform/log/Log.h"
 
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <algorithm>
 
@@ -56,13 +57,8 @@ std::optional<QByteArray> normalizedImageData(const QByteArray &bytes)
     if (target != image.size())
         image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     // 8 bits per sample, four samples with alpha, in device RGB.
-    image = image.convertToFormat(QImage::Format_ARGB32);
-
-    QByteArray png;
-    QBuffer output(&png);
-    output.open(QIODevice::WriteOnly);
-    QImageWriter writer(&output, "png");
-    if (!writer.write(image))
+    QByteArray png = encodePng(image);
+    if (png.isEmpty())
         return std::nullopt;
     return png;
 }

@@ -1,4 +1,5 @@
 #include "capture/ImageNormalization.h"
+#include "capture/PngEncoder.h"
 
 #include "platform/log/Log.h"
 
@@ -6,8 +7,12 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QRandomGenerator>
 #include <QTest>
+#include <QtEndian>
 #include <QtConcurrent>
+
+#include <zlib.h>
 
 namespace {
 
@@ -35,6 +40,64 @@ QByteArray readTestFile(const char *name)
 {
     QFile file(QStringLiteral(KN_TEST_DATA_DIR "/") + QLatin1String(name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Noise in every channel, alpha included: what photographs leave after filtering.
+QImage noiseImage(QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = random.generate();
+    }
+    return image;
+}
+
+// Flat areas and a translucent band: what screenshots and drawings leave.
+QImage drawingImage(QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            if ((x / 7 + y / 5) % 3 == 0)
+                image.setPixel(x, y, qRgba(x % 256, 10, 200, 60 + y % 100));
+    return image;
+}
+
+// The chunk types in order, or an empty list when the signature, a length or a CRC is wrong.
+QList<QByteArray> pngChunkTypes(const QByteArray &png)
+{
+    if (!png.startsWith("\x89PNG\r\n\x1a\n"))
+        return {};
+    QList<QByteArray> types;
+    for (qsizetype at = 8; at < png.size();) {
+        if (png.size() - at < 12)
+            return {};
+        const quint32 length = qFromBigEndian<quint32>(png.constData() + at);
+        if (length > quint32(png.size() - at - 12))
+            return {};
+        const auto *typeAndData = reinterpret_cast<const Bytef *>(png.constData() + at + 4);
+        if (crc32(0, typeAndData, 4 + length) != qFromBigEndian<quint32>(png.constData() + at + 8 + length))
+            return {};
+        types.append(png.mid(at + 4, 4));
+        at += 12 + qsizetype(length);
+    }
+    return types;
+}
+
+bool samePixels(const QImage &a, const QImage &b)
+{
+    const QImage left = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage right = b.convertToFormat(QImage::Format_ARGB32);
+    if (left.size() != right.size())
+        return false;
+    for (int y = 0; y < left.height(); ++y)
+        if (std::memcmp(left.constScanLine(y), right.constScanLine(y), size_t(left.width()) * 4) != 0)
+            return false;
+    return true;
 }
 
 } // namespace
@@ -88,6 +151,56 @@ private Q_SLOTS:
         const QImage image = decodedPng(*png);
         QCOMPARE(image.size(), stored);
         QVERIFY(image.hasAlphaChannel());
+    }
+
+    // Decoded by libpng through Qt's reader, an independent codec.
+    void encodedPngDecodesToTheSamePixels_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<int>("dataChunks");
+        QTest::newRow("photograph") << noiseImage({301, 199}) << 1;
+        QTest::newRow("drawing") << drawingImage({640, 97}) << 1;
+        QTest::newRow("one pixel") << drawingImage({1, 1}) << 1;
+        QTest::newRow("one column") << noiseImage({1, 40}) << 1;
+        QTest::newRow("data over several chunks") << noiseImage({700, 500}) << 2;
+    }
+
+    void encodedPngDecodesToTheSamePixels()
+    {
+        QFETCH(QImage, image);
+        QFETCH(int, dataChunks);
+        const QByteArray png = encodePng(image);
+        QList<QByteArray> expectedChunks{"IHDR"};
+        for (int i = 0; i < dataChunks; ++i)
+            expectedChunks.append("IDAT");
+        expectedChunks.append("IEND");
+        QCOMPARE(pngChunkTypes(png), expectedChunks);
+        const QImage decoded = decodedPng(png);
+        QVERIFY(decoded.hasAlphaChannel());
+        QVERIFY(samePixels(decoded, image));
+    }
+
+    // The bytes, and so the content hash, follow the pixels alone: not the pixel format
+    // nor the resolution a program wrote into the file.
+    void equalPixelsGiveEqualBytes()
+    {
+        const QImage image = drawingImage({120, 80}).convertToFormat(QImage::Format_RGB32);
+        const QByteArray png = encodePng(image);
+        QCOMPARE(encodePng(image.convertToFormat(QImage::Format_ARGB32_Premultiplied)), png);
+        QCOMPARE(encodePng(image.convertToFormat(QImage::Format_RGBA8888)), png);
+        QVERIFY(encodePng(QImage()).isEmpty());
+
+        const auto fileAt = [](QImage picture, int dotsPerMeter) {
+            picture.setDotsPerMeterX(dotsPerMeter);
+            picture.setDotsPerMeterY(dotsPerMeter);
+            QByteArray file;
+            QBuffer buffer(&file);
+            buffer.open(QIODevice::WriteOnly);
+            picture.save(&buffer, "png");
+            return file;
+        };
+        QCOMPARE(*normalizedImageData(fileAt(image, 2835)), png);
+        QCOMPARE(*normalizedImageData(fileAt(image, 5669)), png);
     }
 
     void transparencySurvives()

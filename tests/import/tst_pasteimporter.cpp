@@ -333,9 +333,10 @@ private Q_SLOTS:
                 Item image;
                 image.type = 1;
                 image.createdAt = 1000.0 - i;
-                // i == 41 repeats i == 1's picture; i == 61 cannot be decoded.
+                // i == 41 repeats i == 1's picture; i == 61 cannot be decoded. Every picture
+                // is scaled down, to a height of its own.
                 const int side = i == 41 ? 3 : 2 + i;
-                image.pasteboard = imageArchive(i == 61 ? QByteArray("\x89PNG not really") : pngOf(QSize(side * 100, side)));
+                image.pasteboard = imageArchive(i == 61 ? QByteArray("\x89PNG not really") : pngOf(QSize(2000 + side * 10, side * 3)));
                 builder.addItem(image);
             } else {
                 builder.addItem(textItem(QStringLiteral("text %1").arg(i), 1000.0 - i));
@@ -368,7 +369,7 @@ private Q_SLOTS:
                 continue;
             }
             const QSize stored = QImage::fromData(*item->imageData(), "PNG").size();
-            QCOMPARE(stored, normalizedImageSize(QSize((2 + i) * 100, 2 + i)));
+            QCOMPARE(stored, normalizedImageSize(QSize(2000 + (2 + i) * 10, (2 + i) * 3)));
         }
     }
 
