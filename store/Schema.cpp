@@ -168,8 +168,8 @@ QStringList versionThreeStatements(const ObjectModel &model)
 
 // Writing to the index ends every statement that wrote to it with a flush of the index, which
 // cost more than all else when each new row was indexed by its own trigger. New rows now wait
-// in a list and are indexed together once per save (indexPendingRows); a row still waiting
-// has no index entries to change or take out.
+// in a list and are indexed together later (indexWaitingRows); a row still waiting has no
+// index entries to change or take out.
 QStringList versionFourStatements()
 {
     const QString ft = foldedTable;
@@ -471,7 +471,7 @@ StoreResult<int> storedVersion(sql::Connection &connection)
     return int(*version);
 }
 
-StoreResult<void> indexPendingRows(sql::Connection &connection)
+StoreResult<int> indexWaitingRows(sql::Connection &connection, int limit)
 {
     auto waiting = connection.cached(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1)").arg(pendingIndexTable));
     if (!waiting)
@@ -481,14 +481,26 @@ StoreResult<void> indexPendingRows(sql::Connection &connection)
         return (*waiting)->error();
     (*waiting)->reset();
     if (!any)
-        return {};
-    if (auto result = connection.exec(QStringLiteral("INSERT INTO %1(rowid, %2) SELECT f.pk, %3 FROM %4 p "
+        return 0;
+
+    // Both statements take the same rows: no other writer runs inside the transaction.
+    const QString oldest = QStringLiteral("SELECT pk FROM %1 ORDER BY pk LIMIT %2").arg(pendingIndexTable).arg(limit);
+    sql::Transaction transaction(connection);
+    if (auto begun = transaction.begin(); !begun)
+        return begun.error();
+    if (auto result = connection.exec(QStringLiteral("INSERT INTO %1(rowid, %2) SELECT f.pk, %3 FROM (%4) p "
                                                      "JOIN %5 f ON f.pk = p.pk")
                                           .arg(searchTable, prefixedColumns({}), prefixedColumns(QStringLiteral("f.")),
-                                               pendingIndexTable, foldedTable));
+                                               oldest, foldedTable));
         !result)
-        return result;
-    return connection.exec(QStringLiteral("DELETE FROM %1").arg(pendingIndexTable));
+        return result.error();
+    if (auto result = connection.exec(QStringLiteral("DELETE FROM %1 WHERE pk IN (%2)").arg(pendingIndexTable, oldest));
+        !result)
+        return result.error();
+    const int taken = connection.changes();
+    if (auto committed = transaction.commit(); !committed)
+        return committed.error();
+    return taken;
 }
 
 StoreResult<void> prepareDatabase(sql::Connection &connection, const ObjectModel &model)

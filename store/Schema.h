@@ -53,9 +53,9 @@ StoreResult<void> configureConnection(sql::Connection &connection);
 // is not one of ours or is newer. Reads only, so a foreign file is left as it was.
 StoreResult<int> storedVersion(sql::Connection &connection);
 
-// Indexes the folded rows that wait for it. Each save does this once, in its transaction;
-// rows written by other programs wait until the next save.
-StoreResult<void> indexPendingRows(sql::Connection &connection);
+// Indexes up to `limit` of the folded rows that wait for it, oldest first, in one
+// transaction; gives how many it took. Writes nothing when none wait.
+StoreResult<int> indexWaitingRows(sql::Connection &connection, int limit);
 
 // Creates the schema in an empty database, migrates an older known version in place, and
 // refuses anything else as an unknown schema. Runs in one transaction.

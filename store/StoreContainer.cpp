@@ -1,6 +1,7 @@
 #include "store/StoreContainer.h"
 
 #include "store/Schema.h"
+#include "store/SearchIndexer.h"
 #include "store/StoreContext.h"
 #include "store/StoreCoordinator.h"
 #include "store/StoreFiles.h"
@@ -145,6 +146,12 @@ StoreResult<void> StoreContainer::open()
     StoreDescription opened = m_description;
     opened.path = inMemory ? m_description.path : path;
     m_coordinator->setOpenStore(opened, connectionPath, *identifier);
+    m_searchIndexer = std::make_unique<SearchIndexer>(m_coordinator, m_description.searchIndexPauseMs);
+    m_coordinator->setSearchIndexer(m_searchIndexer.get());
+    // Rows left waiting by an earlier run or another program.
+    if (auto waiting = (*connection)->queryInt64(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1)").arg(schema::pendingIndexTable));
+        waiting && *waiting)
+        m_searchIndexer->rowsMayBeWaiting();
 
     if (!inMemory && m_description.remoteChangeNotifications) {
         auto version = (*connection)->queryInt64(QStringLiteral("PRAGMA data_version"));
@@ -185,9 +192,18 @@ std::optional<ObjectId> StoreContainer::objectIdForUri(const QString &uri) const
     return id;
 }
 
+StoreResult<void> StoreContainer::indexWaitingRows()
+{
+    if (!m_searchIndexer)
+        return StoreError{StoreError::Code::NotLoaded, 0, QStringLiteral("the store is not open")};
+    return m_searchIndexer->indexAll();
+}
+
 void StoreContainer::close()
 {
     m_pollTimer.stop();
+    m_coordinator->setSearchIndexer(nullptr);
+    m_searchIndexer.reset();
     for (const auto &context : m_coordinator->contexts()) {
         if (context == m_viewContext)
             context->attachConnection(nullptr);
@@ -243,6 +259,7 @@ void StoreContainer::pollForRemoteChanges()
     if (change.changes.isEmpty())
         return;
     klog::debug(klog::Category::Persistence, QStringLiteral("store changed by another process"));
+    m_searchIndexer->rowsMayBeWaiting();
     if (m_viewContext->automaticallyMergesChanges())
         m_viewContext->mergeChanges(change.changes);
     m_coordinator->mergeIntoContexts(change.changes, m_viewContext.get());

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class SearchIndexer;
 class StoreContext;
 class StoreCoordinator;
 
@@ -29,6 +30,10 @@ struct StoreDescription {
     int busyTimeoutMs = 5000;
     // How often the file is checked for changes made by other processes.
     int remoteChangePollIntervalMs = 300;
+    // How long saving must pause before the substring index takes in the new rows. Long
+    // enough that batch saves in a row never wait for the index; a search meanwhile reads
+    // the new rows directly, which is as exact, only slower.
+    int searchIndexPauseMs = 400;
     // The SQLite file-system layer; empty for the default. Tests inject faults with it.
     QByteArray vfs;
 
@@ -78,6 +83,10 @@ public:
     // The identifier named by a URI of this store; none for another store or a malformed text.
     std::optional<ObjectId> objectIdForUri(const QString &uri) const;
 
+    // Brings the substring index up to date now; normally it catches up by itself once
+    // saving pauses. NotLoaded when the store is not open.
+    StoreResult<void> indexWaitingRows();
+
     // Stops watching the file and closes every connection. Contexts made earlier stay
     // valid objects but report NotLoaded. Wait for background work to end first.
     void close();
@@ -97,6 +106,7 @@ private:
     bool m_loaded = false;
     std::shared_ptr<StoreCoordinator> m_coordinator;
     std::shared_ptr<StoreContext> m_viewContext;
+    std::unique_ptr<SearchIndexer> m_searchIndexer;
 
     QTimer m_pollTimer;
     qint64 m_dataVersion = -1;

@@ -149,8 +149,6 @@ StoreResult<void> StoreContext::writeChanges(sql::Connection &connection, QList<
             return result;
         changes.deleted.append(ObjectId(store, object->entityIndex(), object->m_key));
     }
-    if (auto indexed = schema::indexPendingRows(connection); !indexed)
-        return indexed;
     if (!m_coordinator->description().historyTracking)
         return {};
     auto after = changeCounter(connection);
@@ -186,6 +184,8 @@ StoreResult<void> StoreContext::save()
         if (auto result = transaction.commit(); !result)
             return result;
     }
+    if (!m_inserted.isEmpty())
+        m_coordinator->searchIndexRowsMayWait();
 
     SaveNotification notification;
     notification.contextName = m_name;

@@ -1,6 +1,7 @@
 #include "store/StoreCoordinator.h"
 
 #include "store/Schema.h"
+#include "store/SearchIndexer.h"
 #include "store/StoreContext.h"
 #include "store/sql/SqlConnection.h"
 
@@ -65,6 +66,20 @@ StoreResult<std::unique_ptr<sql::Connection>> StoreCoordinator::openConnection()
     if (auto configured = schema::configureConnection(**connection); !configured)
         return configured.error();
     return connection;
+}
+
+void StoreCoordinator::setSearchIndexer(SearchIndexer *indexer)
+{
+    QMutexLocker locker(&m_mutex);
+    m_searchIndexer = indexer;
+}
+
+void StoreCoordinator::searchIndexRowsMayWait() const
+{
+    // Under the lock, so that the indexer cannot go away meanwhile; this only posts.
+    QMutexLocker locker(&m_mutex);
+    if (m_searchIndexer)
+        m_searchIndexer->rowsMayBeWaiting();
 }
 
 void StoreCoordinator::addContext(const std::shared_ptr<StoreContext> &context)

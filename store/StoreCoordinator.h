@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class SearchIndexer;
 class StoreContext;
 namespace sql {
 class Connection;
@@ -37,6 +38,10 @@ public:
 
     StoreResult<std::unique_ptr<sql::Connection>> openConnection() const;
 
+    // The open store's indexer, told after each save that adds rows; none when closed.
+    void setSearchIndexer(SearchIndexer *indexer);
+    void searchIndexRowsMayWait() const;
+
     void addContext(const std::shared_ptr<StoreContext> &context);
     QList<std::shared_ptr<StoreContext>> contexts() const;
     // Hands the changes to every context that merges automatically, on its own queue.
@@ -50,5 +55,6 @@ private:
     StoreDescription m_description;
     QString m_connectionPath;
     QString m_storeIdentifier;
+    SearchIndexer *m_searchIndexer = nullptr;
     std::vector<std::weak_ptr<StoreContext>> m_contexts;
 };
