@@ -82,6 +82,10 @@ private Q_SLOTS:
                                       << QStringLiteral("org.kde.kate");
         QTest::newRow("subfolder id") << QStringLiteral("old") << QStringLiteral("OldApp") << QString()
                                       << QStringLiteral("kde4-old");
+        QTest::newRow("a user entry replaces the system one")
+            << QStringLiteral("x") << QStringLiteral("SystemClass") << QString() << QString();
+        QTest::newRow("a hidden user entry hides the system one")
+            << QStringLiteral("x") << QStringLiteral("Hider") << QString() << QString();
         QTest::newRow("nothing") << QStringLiteral("unknown") << QStringLiteral("Unknown") << QStringLiteral("unknown")
                                  << QString();
     }
@@ -106,6 +110,10 @@ private Q_SLOTS:
         writeFile(system.filePath(QStringLiteral("debian-vim.desktop")), app("Vim", "Exec=vim\n"));
         writeFile(system.filePath(QStringLiteral("kde4/old.desktop")), app("Old", "StartupWMClass=OldApp\n"));
         writeFile(home.filePath(QStringLiteral("unrelated.desktop")), app("Unrelated", "Exec=unrelated\n"));
+        writeFile(system.filePath(QStringLiteral("replaced.desktop")), app("System", "StartupWMClass=SystemClass\n"));
+        writeFile(home.filePath(QStringLiteral("replaced.desktop")), app("Mine", ""));
+        writeFile(system.filePath(QStringLiteral("hider.desktop")), app("Hider", "StartupWMClass=Hider\n"));
+        writeFile(home.filePath(QStringLiteral("hider.desktop")), app("Hider", "Hidden=true\n"));
 
         DesktopEntryIndex index({home.path(), system.path()}, QString());
         const std::optional<DesktopEntry> entry = index.match(instance, wmClass, program);
@@ -113,22 +121,6 @@ private Q_SLOTS:
         // Asked again, the cached answer is the same.
         const std::optional<DesktopEntry> again = index.match(instance, wmClass, program);
         QCOMPARE(again ? again->id : QString(), id);
-    }
-
-    void userEntriesHideSystemOnes()
-    {
-        QTemporaryDir home;
-        QTemporaryDir system;
-        writeFile(system.filePath(QStringLiteral("org.kde.kate.desktop")),
-                  "[Desktop Entry]\nType=Application\nName=Kate\nStartupWMClass=kate\n");
-        writeFile(system.filePath(QStringLiteral("vim.desktop")), "[Desktop Entry]\nType=Application\nName=Vim\n");
-        writeFile(home.filePath(QStringLiteral("org.kde.kate.desktop")),
-                  "[Desktop Entry]\nType=Application\nName=My Kate\nStartupWMClass=kate\n");
-        writeFile(home.filePath(QStringLiteral("vim.desktop")), "[Desktop Entry]\nType=Application\nName=Vim\nHidden=true\n");
-
-        DesktopEntryIndex index({home.path(), system.path()}, QString());
-        QCOMPARE(index.match(QStringLiteral("kate"), QStringLiteral("Kate"), QString())->name, QStringLiteral("My Kate"));
-        QCOMPARE(index.match(QStringLiteral("vim"), QStringLiteral("Vim"), QString()), std::nullopt);
     }
 };
 

@@ -11,34 +11,25 @@ class TestLog : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void recorderSeesLinesWithCategoryAndLevel()
-    {
-        klog::Recorder recorder;
-        klog::notice(klog::Category::Capture, QStringLiteral("one"));
-        klog::error(klog::Category::Persistence, QStringLiteral("two"));
-        klog::debug(klog::Category::Shelf, QStringLiteral("three"));
-
-        const QList<klog::Line> lines = recorder.lines();
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines.at(1).category, klog::Category::Persistence);
-        QCOMPARE(lines.at(1).level, klog::Level::Error);
-        QCOMPARE(recorder.messages(klog::Level::Debug), QStringList{QStringLiteral("three")});
-        QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default),
-                 QStringList{QStringLiteral("one")});
-        QVERIFY(recorder.messages(klog::Category::Capture, klog::Level::Error).isEmpty());
-    }
-
-    void recordersOnlySeeLinesWhileAlive()
+    void recordersSeeLinesWithCategoryAndLevelWhileAlive()
     {
         klog::Recorder outer;
         {
-            klog::Recorder inner;
-            klog::info(klog::Category::App, QStringLiteral("both"));
-            QCOMPARE(inner.lines().size(), 1);
+            klog::Recorder recorder;
+            klog::notice(klog::Category::Capture, QStringLiteral("one"));
+            klog::error(klog::Category::Persistence, QStringLiteral("two"));
+            klog::debug(klog::Category::Shelf, QStringLiteral("three"));
+
+            const QList<klog::Line> lines = recorder.lines();
+            QCOMPARE(lines.size(), 3);
+            QCOMPARE(lines.at(1).category, klog::Category::Persistence);
+            QCOMPARE(lines.at(1).level, klog::Level::Error);
+            QCOMPARE(recorder.messages(klog::Level::Debug), QStringList{QStringLiteral("three")});
+            QCOMPARE(recorder.messages(klog::Category::Capture, klog::Level::Default), QStringList{QStringLiteral("one")});
+            QVERIFY(recorder.messages(klog::Category::Capture, klog::Level::Error).isEmpty());
         }
         klog::info(klog::Category::App, QStringLiteral("outer only"));
-        QCOMPARE(outer.messages(klog::Level::Info),
-                 (QStringList{QStringLiteral("both"), QStringLiteral("outer only")}));
+        QCOMPARE(outer.lines().size(), 4);
     }
 
     void writingFromManyThreadsLosesNothing()

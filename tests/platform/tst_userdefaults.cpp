@@ -14,7 +14,7 @@ class TestUserDefaults : public QObject
 private Q_SLOTS:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
-    void registeredDefaultsAreReadButNeverWritten()
+    void registeredDefaultsAreReadButNeverWrittenAndStoredValuesWin()
     {
         {
             UserDefaults defaults(path());
@@ -22,16 +22,6 @@ private Q_SLOTS:
             QCOMPARE(defaults.integer(SettingsKey::historyLimit), 500);
             QCOMPARE(defaults.string(SettingsKey::activeShortcut), QStringLiteral("⇧⌘V"));
             QVERIFY(!defaults.hasStoredValue(SettingsKey::historyLimit));
-        }
-        UserDefaults reopened(path());
-        QCOMPARE(reopened.integer(SettingsKey::historyLimit), 0);
-    }
-
-    void storedValuesWinOverDefaultsAndSurviveReopening()
-    {
-        {
-            UserDefaults defaults(path());
-            defaults.registerApplicationDefaults();
             defaults.setInteger(SettingsKey::historyLimit, 1200);
             defaults.setString(SettingsKey::activeShortcut, QString());
         }

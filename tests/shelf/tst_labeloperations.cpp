@@ -1,31 +1,21 @@
 #include "shelf/LabelOperations.h"
 
 #include "platform/log/Log.h"
-#include "store/ClipItem.h"
-#include "store/StoreContainer.h"
-#include "store/StoreContext.h"
-
-#include <QTemporaryDir>
-#include <QTest>
+#include "tests/store/StoreTestSupport.h"
 
 #include <sqlite3.h>
 
 namespace {
 
-struct Store {
-    QTemporaryDir dir;
-    StoreContainer container{QStringLiteral("Kestrelnote")};
-
-    Store()
+struct Store : TestStore {
+    StoreContext &view() { return *container->viewContext(); }
+    QStringList names()
     {
-        container.storeDescription().path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
-        const auto loaded = container.loadPersistentStore();
-        if (!loaded)
-            qFatal("store did not open");
+        QStringList result;
+        for (const ClipLabelPtr &label : *view().fetch<ClipLabel>(labelListRequest()))
+            result.append(label->name().value_or(QString()));
+        return result;
     }
-    StoreContext &view() { return *container.viewContext(); }
-
-    QList<ClipLabelPtr> labels() { return *view().fetch<ClipLabel>(labelListRequest()); }
 };
 
 } // namespace
@@ -44,20 +34,11 @@ private Q_SLOTS:
         QCOMPARE(label->colorIndex(), 3);
         QVERIFY(label->id());
         QVERIFY(!createLabel(QStringLiteral(" \t "), 0, store.view()));
-        QCOMPARE(store.labels().size(), 1);
         // Line breaks are not blanks here.
-        QCOMPARE(createLabel(QStringLiteral("\nTwo lines\n"), 0, store.view())->name(), QStringLiteral("\nTwo lines\n"));
-    }
-
-    void labelsListOldestFirst()
-    {
-        Store store;
-        for (const char *name : {"first", "second", "third"})
-            QVERIFY(createLabel(QLatin1String(name), 0, store.view()));
-        QStringList names;
-        for (const ClipLabelPtr &label : store.labels())
-            names.append(*label->name());
-        QCOMPARE(names, (QStringList{QStringLiteral("first"), QStringLiteral("second"), QStringLiteral("third")}));
+        QVERIFY(createLabel(QStringLiteral("\nTwo lines\n"), 0, store.view()));
+        QVERIFY(createLabel(QStringLiteral("third"), 0, store.view()));
+        // Listed oldest first.
+        QCOMPARE(store.names(), (QStringList{QStringLiteral("Work"), QStringLiteral("\nTwo lines\n"), QStringLiteral("third")}));
     }
 
     void renameIgnoresBlankNamesAndDeletedLabels()
@@ -67,9 +48,9 @@ private Q_SLOTS:
         QVERIFY(renameLabel(label, QStringLiteral("   "), store.view()));
         QCOMPARE(label->name(), QStringLiteral("Old"));
         QVERIFY(renameLabel(label, QStringLiteral(" New "), store.view()));
-        QCOMPARE(store.labels().first()->name(), QStringLiteral("New"));
+        QCOMPARE(store.names(), QStringList{QStringLiteral("New")});
         QVERIFY(recolorLabel(label, 6, store.view()));
-        QCOMPARE(store.labels().first()->colorIndex(), 6);
+        QCOMPARE(label->colorIndex(), 6);
         QVERIFY(deleteLabel(label, store.view()));
         QVERIFY(renameLabel(label, QStringLiteral("Ghost"), store.view()));
         QVERIFY(!store.view().hasChanges());
@@ -89,7 +70,7 @@ private Q_SLOTS:
         QVERIFY(store.view().save());
 
         QVERIFY(deleteLabel(work, store.view()));
-        QVERIFY(store.labels().isEmpty());
+        QVERIFY(store.names().isEmpty());
         QVERIFY(!filed->labelID());
         QVERIFY(filed->isPinned());
         QCOMPARE(filed->title(), QStringLiteral("kept"));
@@ -100,7 +81,7 @@ private Q_SLOTS:
     {
         Store store;
         sqlite3 *db = nullptr;
-        QCOMPARE(sqlite3_open(store.container.storeDescription().path.toUtf8().constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_open(store.path().toUtf8().constData(), &db), SQLITE_OK);
         QCOMPARE(sqlite3_exec(db, "CREATE TRIGGER refuse BEFORE INSERT ON ClipLabel BEGIN SELECT RAISE(ABORT, 'no'); END",
                               nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);

@@ -77,8 +77,6 @@ private Q_SLOTS:
             << ShelfFilter() << QStringLiteral("screenshot") << list({"image"});
         QTest::newRow("through file names") << ShelfFilter(Kind::Files) << QStringLiteral("B.TXT") << list({"files"});
         QTest::newRow("filter and search both apply")
-            << ShelfFilter(Kind::Links) << QStringLiteral("example") << list({"LINK", "link"});
-        QTest::newRow("filter and search both apply, no overlap")
             << ShelfFilter(Kind::Images) << QStringLiteral("cafe") << QStringList();
         QTest::newRow("one space is a real search")
             << ShelfFilter() << QStringLiteral(" ")

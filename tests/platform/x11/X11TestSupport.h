@@ -77,4 +77,18 @@ inline QByteArray xclipPaste(const QString &selection, const QString &type = QSt
     return run(QStringLiteral("xclip"), arguments);
 }
 
+// Whether kn_test_text_window reports these contents of its field within a few seconds.
+inline bool fieldShows(QProcess &window, const QString &text)
+{
+    QString seen;
+    return QTest::qWaitFor([&] {
+        while (window.canReadLine()) {
+            const QString line = QString::fromUtf8(window.readLine()).chopped(1);
+            if (line.startsWith(QLatin1String("text:")))
+                seen = line.mid(5);
+        }
+        return seen == text;
+    }, 5000);
+}
+
 } // namespace x11test

@@ -41,7 +41,6 @@ private Q_SLOTS:
         QTest::newRow("utf-8 from UTF8_STRING") << utf8 << QList<QByteArray>{"TARGETS", "UTF8_STRING", "STRING"} << QByteArray("UTF8_STRING");
         QTest::newRow("utf-8 literal first") << utf8 << QList<QByteArray>{"UTF8_STRING", "text/plain;charset=utf-8"} << QByteArray("text/plain;charset=utf-8");
         QTest::newRow("plain from UTF8_STRING") << plain << QList<QByteArray>{"TARGETS", "UTF8_STRING"} << QByteArray("UTF8_STRING");
-        QTest::newRow("plain literal first") << plain << QList<QByteArray>{"UTF8_STRING", "text/plain"} << QByteArray("text/plain");
         QTest::newRow("latin-1 last resort") << utf8 << QList<QByteArray>{"STRING"} << QByteArray("STRING");
         QTest::newRow("image by name only") << QStringLiteral("image/png") << QList<QByteArray>{"image/jpeg"} << QByteArray();
         QTest::newRow("text not offered") << utf8 << QList<QByteArray>{"image/png"} << QByteArray();

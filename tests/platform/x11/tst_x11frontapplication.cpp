@@ -108,29 +108,21 @@ private Q_SLOTS:
             x11test::stopClient(*process);
     }
 
-    void nothingWhileTheScreenSaverRuns()
+    // The X screen saver and the desktop's lock (on the session bus) both hide the front window.
+    void nothingWhileTheScreenIsLocked()
     {
-        auto target = startWindow(QStringLiteral(KN_TEST_TEXT_WINDOW), {QStringLiteral("--class"), QStringLiteral("KnTarget")});
-        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
-        x11test::run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("activate")});
-        QVERIFY(waitForFront(std::nullopt));
-        x11test::run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")});
-        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
-        x11test::stopClient(target);
-    }
-
-    void nothingWhileTheDesktopSaysLocked()
-    {
-        // A screen saver service on the session bus that turns active later.
         QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("screensaver"));
         QVERIFY(service.isConnected());
         FakeScreenSaver screenSaver;
         QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &screenSaver, QDBusConnection::ExportAllSlots));
         QVERIFY(service.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
-
-        auto front = X11FrontApplication::create();
+        m_front = X11FrontApplication::create();
         auto target = startWindow(QStringLiteral(KN_TEST_TEXT_WINDOW), {QStringLiteral("--class"), QStringLiteral("KnTarget")});
-        std::swap(front, m_front);
+        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
+
+        x11test::run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("activate")});
+        QVERIFY(waitForFront(std::nullopt));
+        x11test::run(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")});
         QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
 
         screenSaver.active = true;
@@ -140,11 +132,12 @@ private Q_SLOTS:
         signal << true;
         QVERIFY(service.send(signal));
         QVERIFY(waitForFront(std::nullopt));
+        screenSaver.active = false;
         signal.setArguments({false});
         QVERIFY(service.send(signal));
         QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
 
-        std::swap(front, m_front);
+        m_front.reset();
         x11test::stopClient(target);
         QDBusConnection::disconnectFromBus(QStringLiteral("screensaver"));
     }

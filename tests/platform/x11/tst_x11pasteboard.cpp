@@ -75,7 +75,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("readType");
-        QTest::addColumn<QStringList>("expectedTypes");
 
         QImage image(40, 30, QImage::Format_ARGB32);
         image.fill(Qt::red);
@@ -84,15 +83,10 @@ private Q_SLOTS:
         buffer.open(QIODevice::WriteOnly);
         image.save(&buffer, "PNG");
 
-        QTest::newRow("utf-8 text") << QString() << QByteArray("  Grüße, 世界\n") << QStringLiteral("text/plain;charset=utf-8")
-                                    << QStringList{QStringLiteral("text/plain;charset=utf-8")};
-        QTest::newRow("png") << QStringLiteral("image/png") << png << QStringLiteral("image/png")
-                             << QStringList{QStringLiteral("image/png")};
-        QTest::newRow("rtf") << QStringLiteral("text/rtf") << QByteArray("{\\rtf1 hi}")
-                             << QStringLiteral("text/rtf") << QStringList{QStringLiteral("text/rtf")};
+        QTest::newRow("utf-8 text") << QString() << QByteArray("  Grüße, 世界\n") << QStringLiteral("text/plain;charset=utf-8");
+        QTest::newRow("png") << QStringLiteral("image/png") << png << QStringLiteral("image/png");
         QTest::newRow("password hint") << QStringLiteral("x-kde-passwordManagerHint") << QByteArray("secret")
-                                       << QStringLiteral("x-kde-passwordManagerHint")
-                                       << QStringList{QStringLiteral("x-kde-passwordManagerHint")};
+                                       << QStringLiteral("x-kde-passwordManagerHint");
     }
 
     void readsWhatXclipCopied()
@@ -100,10 +94,9 @@ private Q_SLOTS:
         QFETCH(QString, type);
         QFETCH(QByteArray, bytes);
         QFETCH(QString, readType);
-        QFETCH(QStringList, expectedTypes);
 
         QVERIFY(xclipCopied(bytes, type));
-        QCOMPARE(m_pasteboard->types(), expectedTypes);
+        QCOMPARE(m_pasteboard->types(), QStringList{readType});
         QCOMPARE(m_pasteboard->data(readType), bytes);
         // A type that is not offered is none, without asking the owner.
         QCOMPARE(m_pasteboard->data(QStringLiteral("image/tiff")), std::nullopt);
@@ -161,31 +154,26 @@ private Q_SLOTS:
         m_pasteboard->clearContents();
         m_pasteboard->setData("{\\rtf1 bold}", QStringLiteral("text/rtf"));
         m_pasteboard->setString(QStringLiteral("bold"), QStringLiteral("text/plain;charset=utf-8"));
-        const qint64 afterWrite = m_pasteboard->changeCount();
-        QCOMPARE(afterWrite, before + 1);
+        QCOMPARE(m_pasteboard->changeCount(), before + 1);
         // The echo of our own ownership change does not move it again.
         QTest::qWait(200);
-        QCOMPARE(m_pasteboard->changeCount(), afterWrite);
+        QCOMPARE(m_pasteboard->changeCount(), before + 1);
 
         // Read back by us, from memory, and by another client, through the server.
         QCOMPARE(m_pasteboard->types(), (QStringList{QStringLiteral("text/rtf"), QStringLiteral("text/plain;charset=utf-8")}));
         QCOMPARE(m_pasteboard->string(), QStringLiteral("bold"));
         QCOMPARE(x11test::xclipPaste(QStringLiteral("clipboard"), QStringLiteral("text/rtf")), QByteArray("{\\rtf1 bold}"));
         QCOMPARE(x11test::xclipPaste(QStringLiteral("clipboard")), QByteArray("bold"));
-        QCOMPARE(m_pasteboard->changeCount(), afterWrite);
+        QCOMPARE(m_pasteboard->changeCount(), before + 1);
 
         // Another client taking over is a change again.
         QVERIFY(xclipCopied("theirs"));
         QCOMPARE(m_pasteboard->string(), QStringLiteral("theirs"));
-    }
 
-    void emptyWriteLeavesAnEmptyClipboard()
-    {
-        x11test::xclipCopy("before");
-        QTest::qWait(100);
-        const qint64 before = m_pasteboard->changeCount();
+        // Clearing alone is a write too: an empty clipboard.
+        const qint64 theirs = m_pasteboard->changeCount();
         m_pasteboard->clearContents();
-        QCOMPARE(m_pasteboard->changeCount(), before + 1);
+        QCOMPARE(m_pasteboard->changeCount(), theirs + 1);
         QCOMPARE(m_pasteboard->types(), QStringList());
         QCOMPARE(m_pasteboard->string(), std::nullopt);
     }
@@ -238,15 +226,18 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<bool>("typesReadable");
 
-        QTest::newRow("answers nothing") << QStringList{QStringLiteral("silent"), QStringLiteral("text/plain")} << false;
-        QTest::newRow("offers, never delivers") << QStringList{QStringLiteral("targets-only"), QStringLiteral("text/plain")} << true;
-        QTest::newRow("dies when asked") << QStringList{QStringLiteral("die-on-data"), QStringLiteral("text/plain")} << true;
-        QTest::newRow("atoms that do not exist") << QStringList{QStringLiteral("bogus-atoms"), QStringLiteral("text/plain")} << true;
-        QTest::newRow("garbage type list") << QStringList{QStringLiteral("bad-targets"), QStringLiteral("text/plain")} << false;
-        QTest::newRow("incremental, stalls") << QStringList{QStringLiteral("incr-stall"), QStringLiteral("text/plain"), QStringLiteral("500000")} << true;
-        QTest::newRow("incremental, dies") << QStringList{QStringLiteral("incr-die"), QStringLiteral("text/plain"), QStringLiteral("500000")} << true;
-        QTest::newRow("incremental, endless") << QStringList{QStringLiteral("incr-endless"), QStringLiteral("text/plain")} << true;
-        QTest::newRow("announces too much") << QStringList{QStringLiteral("incr-stall"), QStringLiteral("text/plain"), QStringLiteral("100000000")} << true;
+        const auto owner = [](const char *mode, const char *bytes = "1000") {
+            return QStringList{QString::fromLatin1(mode), QStringLiteral("text/plain"), QString::fromLatin1(bytes)};
+        };
+        QTest::newRow("answers nothing") << owner("silent") << false;
+        QTest::newRow("offers, never delivers") << owner("targets-only") << true;
+        QTest::newRow("dies when asked") << owner("die-on-data") << true;
+        QTest::newRow("atoms that do not exist") << owner("bogus-atoms") << true;
+        QTest::newRow("garbage type list") << owner("bad-targets") << false;
+        QTest::newRow("incremental, stalls") << owner("incr-stall", "500000") << true;
+        QTest::newRow("incremental, dies") << owner("incr-die", "500000") << true;
+        QTest::newRow("incremental, endless") << owner("incr-endless") << true;
+        QTest::newRow("announces too much") << owner("incr-stall", "100000000") << true;
     }
 
     void misbehavingOwnersNeverBlockLong()
@@ -299,20 +290,9 @@ private Q_SLOTS:
         x11test::stopClient(owner);
     }
 
-    void incrementalTransferIsReadWhole()
-    {
-        auto owner = startOwner({QStringLiteral("incr"), QStringLiteral("image/png"), QStringLiteral("3000000")});
-        QVERIFY(owner);
-        const std::optional<QByteArray> bytes = m_pasteboard->data(QStringLiteral("image/png"));
-        QVERIFY(bytes);
-        QCOMPARE(bytes->size(), 3000000);
-        QCOMPARE(bytes->count('x'), 3000000);
-        x11test::stopClient(owner);
-    }
-
     void largeContentsFromXclip()
     {
-        // Over the 8 MB cap of this test: not read at all; under it: read whole.
+        // Over the 8 MB cap of this test: not read at all; under it: read whole (incrementally).
         QVERIFY(xclipCopied(QByteArray(9 * 1024 * 1024, 'a'), QStringLiteral("text/plain")));
         klog::Recorder recorder;
         QCOMPARE(m_pasteboard->string(), std::nullopt);
