@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -30,10 +29,7 @@ inline std::unique_ptr<QProcess> startClient(const QString &program, const QStri
     process->start(program, arguments);
     if (!process->waitForStarted(timeoutMs))
         return nullptr;
-    QElapsedTimer timer;
-    timer.start();
-    while (!process->canReadLine() && timer.elapsed() < timeoutMs)
-        process->waitForReadyRead(50);
+    while (!process->canReadLine() && process->waitForReadyRead(timeoutMs)) { }
     if (!process->canReadLine() || process->readLine().trimmed() != "ready") {
         stopClient(process);
         return nullptr;
@@ -53,10 +49,7 @@ inline QByteArray run(const QString &program, const QStringList &arguments,
         process.write(input);
         process.closeWriteChannel();
     }
-    QElapsedTimer timer;
-    timer.start();
-    while (process.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs)
-        QTest::qWait(5);
+    (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
     return process.readAllStandardOutput();
 }
 

@@ -47,15 +47,10 @@ private:
     // Waits until the front application's name is the expected one.
     bool waitForFront(const std::optional<QString> &name)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 8000) {
+        return QTest::qWaitFor([&] {
             const std::optional<FrontApplication> front = m_front->frontApplication();
-            if ((front ? front->localizedName : std::nullopt) == name)
-                return true;
-            QTest::qWait(20);
-        }
-        return false;
+            return (front ? front->localizedName : std::nullopt) == name;
+        }, 8000);
     }
 
 private Q_SLOTS:

@@ -3,6 +3,7 @@
 #include "tests/platform/x11/X11TestSupport.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QSignalSpy>
@@ -22,11 +23,7 @@ private:
     // Waits until the count moves away from before; false if it never does.
     bool waitForChange(qint64 before)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (m_pasteboard->changeCount() == before && timer.elapsed() < 5000)
-            QTest::qWait(5);
-        return m_pasteboard->changeCount() != before;
+        return QTest::qWaitFor([&] { return m_pasteboard->changeCount() != before; }, 5000);
     }
 
     // Copies with xclip and waits until the pasteboard saw the change.
