@@ -33,7 +33,9 @@ void PasteFolderDialog::chooseFolder(const FolderChoiceRequest &request, Complet
         message->setWordWrap(true);
         grid->addWidget(message, grid->rowCount(), 0, 1, grid->columnCount());
     }
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [this, dialog, done = std::move(done)](int result) {
+        // It is deleted only later: a request from here on needs a dialog of its own.
+        m_dialog = nullptr;
         const QStringList chosen = dialog->selectedFiles();
         if (result == QDialog::Accepted && !chosen.isEmpty())
             done(chosen.first());
