@@ -1,9 +1,9 @@
-// A second process for the store tests: writes the same store file while a test holds it
-// open, holds locks on it, or saves in a loop until it is killed.
-//   store_helper write <path> <count> <author>   one save of <count> text items
-//   store_helper delete-raw <path>                deletes every item with plain SQL, unrecorded
-//   store_helper lock <path>                      holds an exclusive lock until stdin closes
-//   store_helper loop <path>                      saves batches forever, printing "committed N"
+// A second process for the store and capture tests: writes the same store file while a
+// test holds it open, holds a lock on it, or saves in a loop until it is killed.
+//   store_helper write <path> <count> <author>          one save of <count> text items
+//   store_helper copies <path> <text> <count> <pauseMs> <count> saves of one copy of <text> each
+//   store_helper lock <path>                            holds an exclusive lock until stdin closes
+//   store_helper loop <path>                            saves batches forever, printing "committed N"
 
 #include "StoreRows.h"
 
@@ -13,11 +13,14 @@
 #include "store/sql/SqlConnection.h"
 
 #include <QCoreApplication>
-#include <QTextStream>
+#include <QThread>
+#include <QUuid>
 
 #include <cstdio>
 #include <iostream>
 #include <string>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -27,33 +30,22 @@ int fail(const QString &message)
     return 2;
 }
 
-int writeItems(const QString &path, int count, const QString &author)
+// Saves `count` times (forever when negative), each time after filling in new items.
+int saveRepeatedly(const QString &path, const QString &author, int count, const std::function<void(StoreContext &, int)> &fill)
 {
-    StoreContainer container(QStringLiteral("Kestrelnote"));
+    StoreContainer container(u"Kestrelnote"_s);
     container.storeDescription().path = path;
     if (auto loaded = container.loadPersistentStore(); !loaded)
         return fail(loaded.error().localizedDescription());
     StoreContext *context = container.viewContext();
     context->setTransactionAuthor(author);
     context->setName(author);
-    for (int i = 0; i < count; ++i) {
-        auto item = context->insert<ClipItem>();
-        item->setPlainText(QStringLiteral("%1 item %2").arg(author).arg(i));
-        item->setCreatedAt(QDateTime::currentDateTimeUtc().addSecs(3600));
+    for (int save = 0; count < 0 || save < count; ++save) {
+        fill(*context, save);
+        if (auto saved = context->save(); !saved)
+            return fail(saved.error().localizedDescription());
+        context->refreshAll();
     }
-    if (auto saved = context->save(); !saved)
-        return fail(saved.error().localizedDescription());
-    std::printf("done\n");
-    return 0;
-}
-
-int deleteRaw(const QString &path)
-{
-    auto connection = sql::Connection::open(path, {});
-    if (!connection)
-        return fail(connection.error().localizedDescription());
-    if (auto done = (*connection)->exec(QStringLiteral("DELETE FROM ClipItem")); !done)
-        return fail(done.error().localizedDescription());
     std::printf("done\n");
     return 0;
 }
@@ -63,8 +55,8 @@ int holdLock(const QString &path)
     auto connection = sql::Connection::open(path, {});
     if (!connection)
         return fail(connection.error().localizedDescription());
-    if (auto locked = (*connection)->exec(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; "
-                                                         "SELECT count(*) FROM sqlite_schema"));
+    if (auto locked = (*connection)->exec(u"PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; "
+                                          "SELECT count(*) FROM sqlite_schema"_s);
         !locked)
         return fail(locked.error().localizedDescription());
     std::printf("locked\n");
@@ -74,41 +66,50 @@ int holdLock(const QString &path)
     return 0;
 }
 
-int saveForever(const QString &path)
-{
-    StoreContainer container(QStringLiteral("Kestrelnote"));
-    container.storeDescription().path = path;
-    if (auto loaded = container.loadPersistentStore(); !loaded)
-        return fail(loaded.error().localizedDescription());
-    StoreContext *context = container.viewContext();
-    for (int transaction = 0;; ++transaction) {
-        for (int i = 0; i < storerows::rowsPerTransaction; ++i)
-            storerows::fill(*context->insert<ClipItem>(), transaction, i);
-        if (auto saved = context->save(); !saved)
-            return fail(saved.error().localizedDescription());
-        context->refreshAll();
-        std::printf("committed %d\n", transaction + 1);
-        std::fflush(stdout);
-    }
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    if (arguments.size() < 3)
-        return fail(QStringLiteral("usage: store_helper write|delete-raw|lock|loop <path> ..."));
-    const QString command = arguments[1];
-    const QString path = arguments[2];
-    if (command == QLatin1String("write") && arguments.size() == 5)
-        return writeItems(path, arguments[3].toInt(), arguments[4]);
-    if (command == QLatin1String("delete-raw"))
-        return deleteRaw(path);
-    if (command == QLatin1String("lock"))
+    const QString command = arguments.value(1);
+    const QString path = arguments.value(2);
+    if (command == "write"_L1 && arguments.size() == 5) {
+        const int count = arguments[3].toInt();
+        const QString author = arguments[4];
+        return saveRepeatedly(path, author, 1, [&](StoreContext &context, int) {
+            for (int i = 0; i < count; ++i) {
+                auto item = context.insert<ClipItem>();
+                item->setPlainText(u"%1 item %2"_s.arg(author).arg(i));
+                item->setCreatedAt(QDateTime::currentDateTimeUtc().addSecs(3600));
+            }
+        });
+    }
+    if (command == "copies"_L1 && arguments.size() == 6) {
+        const QString text = arguments[3];
+        const unsigned long pauseMs = arguments[5].toULong();
+        return saveRepeatedly(path, u"store_helper"_s, arguments[4].toInt(), [&](StoreContext &context, int save) {
+            if (save > 0)
+                QThread::msleep(pauseMs);
+            auto item = context.insert<ClipItem>();
+            item->setId(QUuid::createUuid());
+            item->setCreatedAt(QDateTime::currentDateTimeUtc());
+            item->setKind(ClipKind::Text);
+            item->setPlainText(text);
+            item->setContentHash(storerows::hashFor(text, {}));
+        });
+    }
+    if (command == "lock"_L1 && arguments.size() == 3)
         return holdLock(path);
-    if (command == QLatin1String("loop"))
-        return saveForever(path);
-    return fail(QStringLiteral("unknown command ") + command);
+    if (command == "loop"_L1 && arguments.size() == 3) {
+        return saveRepeatedly(path, u"store_helper"_s, -1, [](StoreContext &context, int save) {
+            if (save > 0) {
+                std::printf("committed %d\n", save);
+                std::fflush(stdout);
+            }
+            for (int i = 0; i < storerows::rowsPerTransaction; ++i)
+                storerows::fill(*context.insert<ClipItem>(), save, i);
+        });
+    }
+    return fail(u"usage: store_helper write|copies|lock|loop <path> ..."_s);
 }

@@ -10,6 +10,8 @@
 #include <sqlite3.h>
 #include <csignal>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString integrity(const QString &path)
@@ -17,10 +19,17 @@ QString integrity(const QString &path)
     auto connection = sql::Connection::open(path, {});
     if (!connection)
         return connection.error().message;
-    auto statement = (*connection)->prepare(QStringLiteral("PRAGMA integrity_check"));
-    if (!statement || !statement->next())
-        return QStringLiteral("integrity check did not run");
-    return statement->text(0);
+    auto statement = (*connection)->prepare(u"PRAGMA integrity_check"_s);
+    return statement && statement->next() ? statement->text(0) : u"integrity check did not run"_s;
+}
+
+// Every stored item is exactly as StoreRows made it.
+void checkEveryItemIsWhole(StoreContext *context)
+{
+    auto items = context->fetch<ClipItem>(FetchRequest::of<ClipItem>());
+    QVERIFY(items);
+    for (const auto &item : std::as_const(*items))
+        QVERIFY2(storerows::isWhole(*item), qPrintable(item->title().value_or(u"?"_s)));
 }
 
 } // namespace
@@ -44,53 +53,47 @@ private Q_SLOTS:
         QFETCH(int, commitsBeforeKill);
         QFETCH(int, extraDelayMs);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
+        const QString path = dir.filePath(u"Kestrelnote.sqlite"_s);
         QProcess writer;
-        writer.start(QStringLiteral(KN_STORE_HELPER), {QStringLiteral("loop"), path});
+        writer.start(QStringLiteral(KN_STORE_HELPER), {u"loop"_s, path});
         QVERIFY(writer.waitForStarted());
         int committed = 0;
-        while (committed < commitsBeforeKill) {
-            QVERIFY2(writer.waitForReadyRead(20000), writer.readAllStandardError().constData());
+        const auto readCommits = [&] {
             while (writer.canReadLine()) {
                 const QByteArray line = writer.readLine().trimmed();
                 if (line.startsWith("committed "))
                     committed = line.mid(10).toInt();
             }
+        };
+        while (committed < commitsBeforeKill) {
+            QVERIFY2(writer.waitForReadyRead(20000), writer.readAllStandardError().constData());
+            readCommits();
         }
         QTest::qWait(extraDelayMs);
         ::kill(pid_t(writer.processId()), SIGKILL);
         QVERIFY(writer.waitForFinished(5000));
         QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
-        while (writer.canReadLine()) {
-            const QByteArray line = writer.readLine().trimmed();
-            if (line.startsWith("committed "))
-                committed = line.mid(10).toInt();
-        }
+        readCommits();
 
-        QCOMPARE(integrity(path), QStringLiteral("ok"));
-        StoreContainer container(QStringLiteral("Kestrelnote"));
+        QCOMPARE(integrity(path), u"ok"_s);
+        StoreContainer container(u"Kestrelnote"_s);
         container.storeDescription().path = path;
         QVERIFY(container.loadPersistentStore());
-        auto items = container.viewContext()->fetch<ClipItem>(FetchRequest::of<ClipItem>());
-        QVERIFY(items);
-        const qsizetype count = items->size();
+        const qint64 count = *container.viewContext()->count(FetchRequest::of<ClipItem>());
         // Whole transactions only: every one that reported, at most one that did not yet.
         QCOMPARE(count % storerows::rowsPerTransaction, 0);
-        const qsizetype transactions = count / storerows::rowsPerTransaction;
+        const qint64 transactions = count / storerows::rowsPerTransaction;
         QVERIFY2(transactions == committed || transactions == committed + 1,
-                 qPrintable(QStringLiteral("%1 transactions stored, %2 reported").arg(transactions).arg(committed)));
-        for (const auto &item : std::as_const(*items))
-            QVERIFY2(storerows::isWhole(*item), qPrintable(item->title().value_or(QStringLiteral("?"))));
+                 qPrintable(u"%1 transactions stored, %2 reported"_s.arg(transactions).arg(committed)));
+        checkEveryItemIsWhole(container.viewContext());
     }
 
     void aFullDiskLosesOnlyTheFailedSave()
     {
-        const QByteArray vfs = faultvfs::install();
-        TestStore store;
-        store.container.reset();
-        StoreContainer container(QStringLiteral("Kestrelnote"));
-        container.storeDescription().path = store.path();
-        container.storeDescription().vfs = vfs;
+        QTemporaryDir dir;
+        StoreContainer container(u"Kestrelnote"_s);
+        container.storeDescription().path = dir.filePath(u"Kestrelnote.sqlite"_s);
+        container.storeDescription().vfs = faultvfs::install();
         QVERIFY(container.loadPersistentStore());
         StoreContext *view = container.viewContext();
         view->setAutomaticallyMergesChanges(true);
@@ -106,15 +109,14 @@ private Q_SLOTS:
         capture->performAndWait([&] {
             for (int i = 0; i < 50; ++i)
                 storerows::fill(*capture->insert<ClipItem>(), 1, i);
-            auto all = *capture->fetch<ClipItem>(FetchRequest::of<ClipItem>());
-            capture->deleteObject(all.first());
+            capture->deleteObject(capture->fetch<ClipItem>(FetchRequest::of<ClipItem>())->first());
             failed = capture->save();
             capture->rollback();
         });
         faultvfs::reset();
         QVERIFY(!failed);
         QCOMPARE(failed.error().code, StoreError::Code::DiskFull);
-        QCOMPARE(integrity(store.path()), QStringLiteral("ok"));
+        QCOMPARE(integrity(container.storeDescription().path), u"ok"_s);
         QCOMPARE(*view->count(FetchRequest::of<ClipItem>()), 20);
         QCoreApplication::processEvents();
         QCOMPARE(model.rowCount(), 20);
@@ -128,8 +130,7 @@ private Q_SLOTS:
         QVERIFY2(retried, qPrintable(retried ? QString() : retried.error().message));
         QTRY_COMPARE(model.rowCount(), 21);
         QCOMPARE(listed(model), freshRun(view, itemsNewestFirst()));
-        for (const auto &item : *view->fetch<ClipItem>(FetchRequest::of<ClipItem>()))
-            QVERIFY(storerows::isWhole(*item));
+        checkEveryItemIsWhole(view);
     }
 };
 

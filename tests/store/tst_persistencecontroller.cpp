@@ -11,11 +11,12 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -42,6 +43,8 @@ struct Harness {
         options.vfs = vfs;
         controller = std::make_unique<PersistenceController>(inMemory, location, options);
     }
+    StoreContext *view() const { return controller->container().viewContext(); }
+    qint64 items() const { return *view()->count(FetchRequest::of<ClipItem>()); }
 };
 
 QByteArray readAll(const QString &path)
@@ -68,11 +71,11 @@ QByteArray randomBytes(int size)
 // A real store with some items, closed cleanly (its log folded into the file).
 void makeStore(const QString &path, int items)
 {
-    StoreContainer container(QStringLiteral("Kestrelnote"));
+    StoreContainer container(u"Kestrelnote"_s);
     container.storeDescription().path = path;
     QVERIFY(container.loadPersistentStore());
     for (int i = 0; i < items; ++i)
-        insertText(container.viewContext(), QStringLiteral("item %1 ").arg(i).repeated(20));
+        insertText(container.viewContext(), u"item %1 "_s.arg(i).repeated(20));
     QVERIFY(container.viewContext()->save());
 }
 
@@ -83,9 +86,9 @@ mode_t modeOf(const QString &path)
     return info.st_mode & 0777;
 }
 
-qint64 itemCount(PersistenceController &controller)
+void setMode(const QString &path, mode_t mode)
 {
-    return *controller.container().viewContext()->count(FetchRequest::of<ClipItem>());
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
 } // namespace
@@ -95,31 +98,36 @@ class TestPersistenceController : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void opensAndConfiguresTheStore()
+    // The store at the per-user location is made private, and made private again when its
+    // modes were loosened meanwhile; the view context merges what others save.
+    void opensPrivatelyAtTheUserLocation()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
+        QTemporaryDir home;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+        const QString folder = StoreContainer::defaultDirectory();
+        QVERIFY(folder.startsWith(home.path()));
+        const QString path = folder + u"/Kestrelnote.sqlite"_s;
         Harness harness;
-        harness.open(path);
-        QVERIFY(harness.controller->isLoaded());
-        StoreContainer &container = harness.controller->container();
-        QVERIFY(container.storeDescription().historyTracking);
-        QVERIFY(container.storeDescription().remoteChangeNotifications);
-        // No cloud mirror in this build: the store stays local.
-        QVERIFY(!container.storeDescription().cloudContainerIdentifier);
-        StoreContext *view = container.viewContext();
-        QCOMPARE(view->name(), QStringLiteral("viewContext"));
-        QCOMPARE(view->transactionAuthor(), QStringLiteral("app"));
+        harness.open(std::nullopt);
+        QCOMPARE(harness.controller->container().storeDescription().path, path);
+        StoreContext *view = harness.view();
+        QCOMPARE(view->transactionAuthor(), u"app"_s);
         QVERIFY(view->automaticallyMergesChanges());
         QCOMPARE(view->mergePolicy(), StoreContext::MergePolicy::PropertyObjectTrump);
-        insertText(view, QStringLiteral("kept"));
+        insertText(view, u"kept"_s);
         QVERIFY(view->save());
         QCOMPARE(modeOf(path), mode_t(0600));
-        QCOMPARE(modeOf(path + QStringLiteral("-wal")), mode_t(0600));
-        QCOMPARE(modeOf(dir.path()), mode_t(0700));
+        QCOMPARE(modeOf(path + u"-wal"_s), mode_t(0600));
+        QCOMPARE(modeOf(folder), mode_t(0700));
 
-        harness.open(path);
-        QCOMPARE(itemCount(*harness.controller), 1);
+        harness.controller.reset();
+        setMode(folder, 0755);
+        setMode(path, 0644);
+        harness.open(std::nullopt);
+        qunsetenv("XDG_DATA_HOME");
+        QCOMPARE(modeOf(path), mode_t(0600));
+        QCOMPARE(modeOf(folder), mode_t(0700));
+        QCOMPARE(harness.items(), 1);
         QCoreApplication::processEvents();
         QVERIFY(harness.alert.shown.isEmpty());
     }
@@ -129,183 +137,144 @@ private Q_SLOTS:
         Harness first, second;
         first.open(std::nullopt, true);
         second.open(std::nullopt, true);
-        insertText(first.controller->container().viewContext(), QStringLiteral("only here"));
-        QVERIFY(first.controller->container().viewContext()->save());
-        QCOMPARE(itemCount(*first.controller), 1);
-        QCOMPARE(itemCount(*second.controller), 0);
+        insertText(first.view(), u"only here"_s);
+        QVERIFY(first.view()->save());
+        QCOMPARE(first.items(), 1);
+        QCOMPARE(second.items(), 0);
         auto background = first.controller->container().newBackgroundContext();
         QCOMPARE(background->performAndWait([&] { return *background->count(FetchRequest::of<ClipItem>()); }), 1);
-    }
-
-    void privateModesAreRepaired()
-    {
-        QTemporaryDir home;
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
-        const QString folder = StoreContainer::defaultDirectory();
-        QVERIFY(folder.startsWith(home.path()));
-        QVERIFY(QDir().mkpath(folder));
-        ::chmod(QFile::encodeName(folder).constData(), 0755);
-        const QString path = folder + QStringLiteral("/Kestrelnote.sqlite");
-        makeStore(path, 1);
-        ::chmod(QFile::encodeName(path).constData(), 0644);
-
-        Harness harness;
-        harness.open(std::nullopt);
-        QVERIFY(harness.controller->isLoaded());
-        QCOMPARE(harness.controller->container().storeDescription().path, path);
-        QCOMPARE(modeOf(path), mode_t(0600));
-        QCOMPARE(modeOf(folder), mode_t(0700));
-        QCOMPARE(itemCount(*harness.controller), 1);
-        qunsetenv("XDG_DATA_HOME");
     }
 
     void damagedStoresAreMovedAside_data()
     {
         QTest::addColumn<QString>("damage");
-        QTest::newRow("random bytes") << QStringLiteral("random");
-        QTest::newRow("a picture") << QStringLiteral("png");
-        QTest::newRow("another program's database") << QStringLiteral("foreign");
-        QTest::newRow("a newer schema") << QStringLiteral("newer");
-        QTest::newRow("truncated") << QStringLiteral("truncated");
-        QTest::newRow("malformed schema page") << QStringLiteral("malformed");
+        QTest::newRow("random bytes") << u"random"_s;
+        QTest::newRow("another program's database") << u"foreign"_s;
+        QTest::newRow("a newer schema") << u"newer"_s;
+        QTest::newRow("truncated") << u"truncated"_s;
+        QTest::newRow("malformed schema page") << u"malformed"_s;
     }
 
     void damagedStoresAreMovedAside()
     {
         QFETCH(QString, damage);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
-        if (damage == QLatin1String("random")) {
+        const QString path = dir.filePath(u"Kestrelnote.sqlite"_s);
+        if (damage == "random"_L1) {
             writeFile(path, randomBytes(64 * 1024));
-        } else if (damage == QLatin1String("png")) {
-            writeFile(path, QByteArray("\x89PNG\r\n\x1a\n", 8) + randomBytes(5000));
-        } else if (damage == QLatin1String("foreign")) {
+        } else if (damage == "foreign"_L1 || damage == "newer"_L1) {
+            if (damage == "newer"_L1)
+                makeStore(path, 3);
             auto other = sql::Connection::open(path, {});
-            QVERIFY((*other)->exec(QStringLiteral("CREATE TABLE moz_places (id INTEGER PRIMARY KEY, url TEXT); "
-                                                  "INSERT INTO moz_places (url) VALUES ('https://example.org')")));
-        } else if (damage == QLatin1String("newer")) {
-            makeStore(path, 3);
-            auto other = sql::Connection::open(path, {});
-            QVERIFY((*other)->exec(QStringLiteral("PRAGMA user_version = 99")));
-        } else if (damage == QLatin1String("truncated")) {
-            makeStore(path, 2000);
-            QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.resize(file.size() / 2));
+            QVERIFY((*other)->exec(damage == "newer"_L1 ? u"PRAGMA user_version = 99"_s
+                                                         : u"CREATE TABLE moz_places (id INTEGER PRIMARY KEY, url TEXT)"_s));
         } else {
-            makeStore(path, 10);
+            makeStore(path, damage == "truncated"_L1 ? 2000 : 10);
+            QVERIFY(!QFileInfo::exists(path + u"-wal"_s));
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadWrite));
-            file.seek(100);
-            file.write(randomBytes(3000));
+            if (damage == "truncated"_L1)
+                QVERIFY(file.resize(file.size() / 2));
+            else
+                QVERIFY(file.seek(100) && file.write(randomBytes(3000)) == 3000);
         }
         // Left-overs of an earlier repair are replaced.
-        writeFile(path + QStringLiteral(".broken"), "older damaged copy");
-        writeFile(path + QStringLiteral("-shm.broken"), "older damaged shm");
+        writeFile(path + u".broken"_s, "older damaged copy");
+        writeFile(path + u"-shm.broken"_s, "older damaged shm");
         const QByteArray damaged = readAll(path);
 
         klog::Recorder log;
         Harness harness;
         harness.open(path);
         QVERIFY(harness.controller->isLoaded());
-        QCOMPARE(itemCount(*harness.controller), 0);
-        QCOMPARE(readAll(path + QStringLiteral(".broken")), damaged);
-        QVERIFY(readAll(path + QStringLiteral("-shm.broken")) != "older damaged shm");
+        QCOMPARE(harness.items(), 0);
+        QCOMPARE(readAll(path + u".broken"_s), damaged);
+        QVERIFY(readAll(path + u"-shm.broken"_s) != "older damaged shm");
         const QStringList errors = log.messages(klog::Category::Persistence, klog::Level::Error);
         QCOMPARE(errors.size(), 1);
-        QVERIFY(errors.first().startsWith(QStringLiteral("store load failed: ")));
+        QVERIFY(errors.first().startsWith(u"store load failed: "_s));
         QCOMPARE(log.messages(klog::Category::Persistence, klog::Level::Default),
-                 QStringList{QStringLiteral("corrupt store moved aside; recreated empty store")});
+                 QStringList{u"corrupt store moved aside; recreated empty store"_s});
         QCoreApplication::processEvents();
         QVERIFY(harness.alert.shown.isEmpty());
         QCOMPARE(harness.quits, 0);
-        // The new store works.
-        insertText(harness.controller->container().viewContext(), QStringLiteral("fresh start"));
-        QVERIFY(harness.controller->container().viewContext()->save());
+        insertText(harness.view(), u"fresh start"_s);
+        QVERIFY(harness.view()->save());
     }
 
-    void aLockedStoreIsLeftAloneAndAlerted()
+    // A store that is there but cannot be opened now is never moved aside: the user is told.
+    void unopenableStoresAreAlertedNotRepaired_data()
     {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("locked by another process") << u"locked"_s;
+        QTest::newRow("read-only folder") << u"read-only"_s;
+        QTest::newRow("full disk") << u"full"_s;
+    }
+
+    void unopenableStoresAreAlertedNotRepaired()
+    {
+        QFETCH(QString, fault);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
-        makeStore(path, 5);
-        const QByteArray before = readAll(path);
+        const QString folder = dir.filePath(u"history"_s);
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + u"/Kestrelnote.sqlite"_s;
         QProcess holder;
-        holder.start(QStringLiteral(KN_STORE_HELPER), {QStringLiteral("lock"), path});
-        QVERIFY(holder.waitForReadyRead(5000));
-        QCOMPARE(holder.readLine().trimmed(), QByteArray("locked"));
+        bool immutable = false;
+        QByteArray vfs;
+        if (fault == "locked"_L1) {
+            makeStore(path, 5);
+            holder.start(QStringLiteral(KN_STORE_HELPER), {u"lock"_s, path});
+            QVERIFY(holder.waitForReadyRead(5000));
+            QCOMPARE(holder.readLine().trimmed(), QByteArray("locked"));
+        } else if (fault == "read-only"_L1 && ::geteuid() == 0) {
+            // Permissions do not stop root; the immutable attribute does.
+            immutable = QProcess::execute(u"chattr"_s, {u"+i"_s, folder}) == 0;
+            if (!immutable)
+                QSKIP("running as root without chattr: a read-only folder cannot be made");
+        } else if (fault == "read-only"_L1) {
+            setMode(folder, 0500);
+        } else {
+            vfs = faultvfs::install();
+            faultvfs::failWrites(SQLITE_FULL);
+        }
+        const QByteArray before = readAll(path);
 
         klog::Recorder log;
         Harness harness;
-        harness.open(path);
-        QVERIFY(!harness.controller->isLoaded());
-        QVERIFY(!QFileInfo::exists(path + QStringLiteral(".broken")));
-        QTRY_COMPARE(harness.quits, 1);
-        QCOMPARE(harness.alert.shown.value(0), QStringLiteral("Kestrelnote can't open its clipboard history"));
-        QVERIFY(harness.alert.shown.value(1).startsWith(QStringLiteral("The history database couldn't be opened (")));
-        QVERIFY(harness.alert.shown.value(1).endsWith(
-            QStringLiteral("). Try freeing disk space or restarting your Mac; if this keeps happening, reinstall Kestrelnote.")));
-        QCOMPARE(harness.alert.shown.value(2), QStringLiteral("Quit"));
-        QCOMPARE(log.messages(klog::Category::Persistence, klog::Level::Error).size(), 1);
-        // A store that cannot be opened is no store: every context says so.
-        auto fetched = harness.controller->container().viewContext()->fetch(FetchRequest::of<ClipItem>());
-        QCOMPARE(fetched.error().code, StoreError::Code::NotLoaded);
-
-        holder.closeWriteChannel();
-        QVERIFY(holder.waitForFinished(5000));
-        QCOMPARE(readAll(path), before);
-        harness.open(path);
-        QCOMPARE(itemCount(*harness.controller), 5);
-    }
-
-    void aReadOnlyFolderIsAlertedNotRepaired()
-    {
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(QStringLiteral("history"));
-        QVERIFY(QDir().mkpath(folder));
-        const QString path = folder + QStringLiteral("/Kestrelnote.sqlite");
-        bool immutable = false;
-        if (::geteuid() == 0) {
-            // Permissions do not stop root; the immutable attribute does.
-            immutable = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder}) == 0;
-            if (!immutable)
-                QSKIP("running as root without chattr: a read-only folder cannot be made");
-        } else {
-            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0500) == 0);
-        }
-        Harness harness;
-        harness.open(path);
-        if (immutable)
-            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder});
-        else
-            ::chmod(QFile::encodeName(folder).constData(), 0700);
-        QVERIFY(!harness.controller->isLoaded());
-        QTRY_COMPARE(harness.quits, 1);
-        QCOMPARE(harness.alert.shown.size(), 3);
-        QVERIFY(!QFileInfo::exists(path + QStringLiteral(".broken")));
-    }
-
-    void aFullDiskIsAlertedNotRepaired()
-    {
-        const QByteArray vfs = faultvfs::install();
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
-        faultvfs::failWrites(SQLITE_FULL);
-        Harness harness;
         harness.open(path, false, vfs);
         faultvfs::reset();
+        if (immutable)
+            QProcess::execute(u"chattr"_s, {u"-i"_s, folder});
+        setMode(folder, 0700);
+
         QVERIFY(!harness.controller->isLoaded());
+        QCOMPARE(harness.view()->fetch(FetchRequest::of<ClipItem>()).error().code, StoreError::Code::NotLoaded);
+        QCOMPARE(log.messages(klog::Category::Persistence, klog::Level::Error).size(), 1);
         QTRY_COMPARE(harness.quits, 1);
-        QVERIFY(harness.alert.shown.value(1).contains(QStringLiteral("full")));
-        QVERIFY(!QFileInfo::exists(path + QStringLiteral(".broken")));
+        QCOMPARE(harness.alert.shown.value(0), u"Kestrelnote can't open its clipboard history"_s);
+        const QString information = harness.alert.shown.value(1);
+        QVERIFY(information.startsWith(u"The history database couldn't be opened ("_s));
+        QVERIFY(information.endsWith(u"). Try freeing disk space or restarting your Mac; "
+                                     "if this keeps happening, reinstall Kestrelnote."_s));
+        QCOMPARE(harness.alert.shown.value(2), u"Quit"_s);
+        if (fault == "full"_L1)
+            QVERIFY(information.contains(u"full"_s));
+        QVERIFY(!QFileInfo::exists(path + u".broken"_s));
+        QCOMPARE(readAll(path), before);
+
+        if (fault == "locked"_L1) {
+            holder.closeWriteChannel();
+            QVERIFY(holder.waitForFinished(5000));
+            harness.open(path);
+            QCOMPARE(harness.items(), 5);
+        }
     }
 
     void aFailedRecreationIsAFault()
     {
         const QByteArray vfs = faultvfs::install();
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
+        const QString path = dir.filePath(u"Kestrelnote.sqlite"_s);
         writeFile(path, randomBytes(8192));
         // The first open reads the damaged file; every later one fails.
         faultvfs::failOpens(SQLITE_IOERR, 1);
@@ -314,10 +283,10 @@ private Q_SLOTS:
         harness.open(path, false, vfs);
         faultvfs::reset();
         QVERIFY(!harness.controller->isLoaded());
-        QVERIFY(QFileInfo::exists(path + QStringLiteral(".broken")));
+        QVERIFY(QFileInfo::exists(path + u".broken"_s));
         const QStringList faults = log.messages(klog::Category::Persistence, klog::Level::Fault);
         QCOMPARE(faults.size(), 1);
-        QVERIFY(faults.first().startsWith(QStringLiteral("store recreate failed: ")));
+        QVERIFY(faults.first().startsWith(u"store recreate failed: "_s));
         QTRY_COMPARE(harness.quits, 1);
         QCOMPARE(harness.alert.shown.size(), 3);
     }
@@ -325,14 +294,14 @@ private Q_SLOTS:
     void moveAsideSkipsMissingFiles()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
+        const QString path = dir.filePath(u"Kestrelnote.sqlite"_s);
         writeFile(path, "db");
-        writeFile(path + QStringLiteral("-wal"), "wal");
-        writeFile(path + QStringLiteral("-wal.broken"), "old wal");
+        writeFile(path + u"-wal"_s, "wal");
+        writeFile(path + u"-wal.broken"_s, "old wal");
         PersistenceController::moveStoreAside(path);
-        QCOMPARE(readAll(path + QStringLiteral(".broken")), QByteArray("db"));
-        QCOMPARE(readAll(path + QStringLiteral("-wal.broken")), QByteArray("wal"));
-        QVERIFY(!QFileInfo::exists(path + QStringLiteral("-shm.broken")));
+        QCOMPARE(readAll(path + u".broken"_s), QByteArray("db"));
+        QCOMPARE(readAll(path + u"-wal.broken"_s), QByteArray("wal"));
+        QVERIFY(!QFileInfo::exists(path + u"-shm.broken"_s));
         QVERIFY(!QFileInfo::exists(path));
     }
 };

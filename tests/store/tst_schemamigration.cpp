@@ -6,6 +6,8 @@
 
 #include <sqlite3.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A store as an older version made it, with items written by plain SQL.
@@ -15,15 +17,15 @@ void makeOldStore(const QString &path, int version)
     QVERIFY(connection);
     // Older stores were written by the same functions the triggers of version 2 call.
     QCOMPARE(registerFoldingFunctions((*connection)->handle()), SQLITE_OK);
-    QVERIFY((*connection)->exec(QStringLiteral("BEGIN")));
+    QVERIFY((*connection)->exec(u"BEGIN"_s));
     QVERIFY(schema::createSchemaVersion(**connection, makeModel(), version));
-    QVERIFY((*connection)->exec(QStringLiteral(
-        "INSERT INTO ClipItem (createdAt, kind, plainText, contentHash, isPinned, title) VALUES "
+    QVERIFY((*connection)->exec(
+        u"INSERT INTO ClipItem (createdAt, kind, plainText, contentHash, isPinned, title) VALUES "
         "(1700000000000, 'text', 'Résumé for the interview', 11, 1, 'CV'), "
         "(1700000001000, 'file', '/home/u/Été.pdf', 12, 0, NULL); "
         "INSERT INTO ClipItem_external (pk, imageData) VALUES (2, x'89504E47');"
         "INSERT INTO store_transactions (timestamp, author, origin, changes) VALUES (1, 'old', 'x', '{}');"
-        "COMMIT")));
+        "COMMIT"_s));
 }
 
 qint64 queryValue(const QString &path, const QString &sql)
@@ -34,15 +36,23 @@ qint64 queryValue(const QString &path, const QString &sql)
 
 qint64 waitingRows(sql::Connection &connection)
 {
-    return *connection.queryInt64(QStringLiteral("SELECT count(*) FROM ClipItem_search_pending"));
+    return *connection.queryInt64(u"SELECT count(*) FROM ClipItem_search_pending"_s);
 }
 
 // Rank 1 compares the index with the folded rows, not only with itself; it holds once
 // nothing waits.
 bool indexIsExact(sql::Connection &connection)
 {
-    return connection.exec(QStringLiteral("INSERT INTO ClipItem_search(ClipItem_search, rank) VALUES ('integrity-check', 1)"))
-        .ok();
+    return connection.exec(u"INSERT INTO ClipItem_search(ClipItem_search, rank) VALUES ('integrity-check', 1)"_s).ok();
+}
+
+// How many items a search of the text and the title finds.
+qint64 found(StoreContext *context, const QString &text)
+{
+    const auto cd = TextComparison::CaseDiacriticInsensitive;
+    FetchRequest search = FetchRequest::of<ClipItem>();
+    search.setPredicate(Predicate::contains(u"plainText"_s, text, cd) || Predicate::contains(u"title"_s, text, cd));
+    return *context->count(search);
 }
 
 } // namespace
@@ -55,11 +65,8 @@ private Q_SLOTS:
     void olderStoresAreMigratedInPlace_data()
     {
         QTest::addColumn<int>("version");
-        QTest::newRow("version 1") << 1;
-        QTest::newRow("version 2") << 2;
-        QTest::newRow("version 3") << 3;
-        QTest::newRow("version 4") << 4;
-        QTest::newRow("version 5") << 5;
+        for (int version = 1; version < schema::currentVersion; ++version)
+            QTest::addRow("version %d", version) << version;
     }
 
     void olderStoresAreMigratedInPlace()
@@ -69,34 +76,23 @@ private Q_SLOTS:
         store.container.reset();
         QFile::remove(store.path());
         makeOldStore(store.path(), version);
-        QCOMPARE(queryValue(store.path(), QStringLiteral("PRAGMA user_version")), version);
+        QCOMPARE(queryValue(store.path(), u"PRAGMA user_version"_s), version);
 
         QVERIFY(store.open());
-        QCOMPARE(queryValue(store.path(), QStringLiteral("PRAGMA user_version")), schema::currentVersion);
-        QCOMPARE(queryValue(store.path(), QStringLiteral("SELECT count(*) FROM sqlite_schema "
-                                                         "WHERE name = 'ClipItem_kind_createdAt'")), 1);
+        QCOMPARE(queryValue(store.path(), u"PRAGMA user_version"_s), schema::currentVersion);
+        QCOMPARE(queryValue(store.path(), u"SELECT count(*) FROM sqlite_schema WHERE name = 'ClipItem_kind_createdAt'"_s), 1);
         auto items = store.view()->fetch<ClipItem>(itemsNewestFirst());
-        QCOMPARE(textsOf(*items), (QStringList{QStringLiteral("/home/u/Été.pdf"), QStringLiteral("Résumé for the interview")}));
-        QCOMPARE(items->at(1)->title(), std::optional<QString>(QStringLiteral("CV")));
+        QCOMPARE(textsOf(*items), (QStringList{u"/home/u/Été.pdf"_s, u"Résumé for the interview"_s}));
+        QCOMPARE(items->at(1)->title(), u"CV"_s);
         QVERIFY(items->at(1)->isPinned());
-        QCOMPARE(items->at(0)->imageData(), std::optional<QByteArray>(QByteArray("\x89PNG", 4)));
-        // The search index covers what was there before.
-        FetchRequest search = FetchRequest::of<ClipItem>();
-        search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("resume"),
-                                                TextComparison::CaseDiacriticInsensitive));
-        QCOMPARE(*store.view()->count(search), 1);
-        search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("ete.pdf"),
-                                                TextComparison::CaseDiacriticInsensitive));
-        QCOMPARE(*store.view()->count(search), 1);
-        search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("/"),
-                                                TextComparison::CaseDiacriticInsensitive));
-        QCOMPARE(*store.view()->count(search), 1);
-        // New saves work and keep the index.
-        insertText(store.view(), QStringLiteral("another résumé"));
+        QCOMPARE(items->at(0)->imageData(), QByteArray("\x89PNG", 4));
+        // The search index covers what was there before, and new saves.
+        QCOMPARE(found(store.view(), u"resume"_s), 1);
+        QCOMPARE(found(store.view(), u"ete.pdf"_s), 1);
+        QCOMPARE(found(store.view(), u"/"_s), 1);
+        insertText(store.view(), u"another résumé"_s);
         QVERIFY(store.view()->save());
-        search.setPredicate(Predicate::contains(QStringLiteral("plainText"), QStringLiteral("RESUME"),
-                                                TextComparison::CaseDiacriticInsensitive));
-        QCOMPARE(*store.view()->count(search), 2);
+        QCOMPARE(found(store.view(), u"RESUME"_s), 2);
         store.reopen();
         QVERIFY(store.container->isLoaded());
     }
@@ -110,53 +106,45 @@ private Q_SLOTS:
         auto raw = sql::Connection::open(store.path(), {});
         QVERIFY(raw);
         QCOMPARE(registerFoldingFunctions((*raw)->handle()), SQLITE_OK);
-        auto found = [&](const QString &text) {
-            FetchRequest search = FetchRequest::of<ClipItem>();
-            search.setPredicate(Predicate::anyOf(
-                {Predicate::contains(QStringLiteral("plainText"), text, TextComparison::CaseDiacriticInsensitive),
-                 Predicate::contains(QStringLiteral("title"), text, TextComparison::CaseDiacriticInsensitive)}));
-            return *store.view()->count(search);
-        };
-        auto indexIsExact = [&] { return ::indexIsExact(**raw); };
-        auto waiting = [&] { return waitingRows(**raw); };
+        const auto found = [&](const QString &text) { return ::found(store.view(), text); };
+        const auto waiting = [&] { return waitingRows(**raw); };
 
-        QVERIFY((*raw)->exec(QStringLiteral("INSERT INTO ClipItem (createdAt, plainText) VALUES (1, 'Crème brûlée recipe'), "
-                                            "(2, 'waiting then changed'), (3, 'waiting then gone')")));
+        QVERIFY((*raw)->exec(u"INSERT INTO ClipItem (createdAt, plainText) VALUES (1, 'Crème brûlée recipe'), "
+                             "(2, 'waiting then changed'), (3, 'waiting then gone')"_s));
         QCOMPARE(waiting(), 3);
-        QCOMPARE(found(QStringLiteral("CREME BRULEE")), 1);
-        QCOMPARE(found(QStringLiteral("Û")), 1);
-        QVERIFY((*raw)->exec(QStringLiteral("UPDATE ClipItem SET plainText = 'changed while waiting' WHERE createdAt = 2; "
-                                            "DELETE FROM ClipItem WHERE createdAt = 3")));
-        QCOMPARE(found(QStringLiteral("while waiting")), 1);
-        QCOMPARE(found(QStringLiteral("then gone")), 0);
+        QCOMPARE(found(u"CREME BRULEE"_s), 1);
+        QCOMPARE(found(u"Û"_s), 1);
+        QVERIFY((*raw)->exec(u"UPDATE ClipItem SET plainText = 'changed while waiting' WHERE createdAt = 2; "
+                             "DELETE FROM ClipItem WHERE createdAt = 3"_s));
+        QCOMPARE(found(u"while waiting"_s), 1);
+        QCOMPARE(found(u"then gone"_s), 0);
 
         // The store notices the other writer, and its indexer takes the rows in; so it does
         // with the rows of our own saves.
         QTRY_COMPARE(waiting(), 0);
-        QVERIFY(indexIsExact());
-        insertText(store.view(), QStringLiteral("saved by the store"));
+        QVERIFY(indexIsExact(**raw));
+        insertText(store.view(), u"saved by the store"_s);
         QVERIFY(store.view()->save());
         QTRY_COMPARE(waiting(), 0);
-        QVERIFY(indexIsExact());
-        QCOMPARE(found(QStringLiteral("creme")), 1);
-        QCOMPARE(found(QStringLiteral("while waiting")), 1);
-        QCOMPARE(found(QStringLiteral("by the store")), 1);
+        QVERIFY(indexIsExact(**raw));
+        QCOMPARE(found(u"creme"_s), 1);
+        QCOMPARE(found(u"while waiting"_s), 1);
+        QCOMPARE(found(u"by the store"_s), 1);
 
         // Indexed rows changed and deleted by anyone leave the index exact.
-        QCOMPARE(found(QStringLiteral("SS")), 0);
-        QCOMPARE(found(QStringLiteral("G")), 1);
-        QVERIFY((*raw)->exec(QStringLiteral("UPDATE ClipItem SET title = 'Dessert' WHERE createdAt = 1; "
-                                            "DELETE FROM ClipItem WHERE createdAt = 2")));
-        QCOMPARE(found(QStringLiteral("SS")), 1);
-        QCOMPARE(found(QStringLiteral("G")), 0);
-        QVERIFY(indexIsExact());
-        QCOMPARE(found(QStringLiteral("dessert")), 1);
-        QCOMPARE(found(QStringLiteral("while waiting")), 0);
-        auto items = *store.view()->fetch<ClipItem>(itemsNewestFirst());
-        store.view()->deleteObject(items.first());
+        QCOMPARE(found(u"SS"_s), 0);
+        QCOMPARE(found(u"G"_s), 1);
+        QVERIFY((*raw)->exec(u"UPDATE ClipItem SET title = 'Dessert' WHERE createdAt = 1; "
+                             "DELETE FROM ClipItem WHERE createdAt = 2"_s));
+        QCOMPARE(found(u"SS"_s), 1);
+        QCOMPARE(found(u"G"_s), 0);
+        QVERIFY(indexIsExact(**raw));
+        QCOMPARE(found(u"dessert"_s), 1);
+        QCOMPARE(found(u"while waiting"_s), 0);
+        store.view()->deleteObject(store.view()->fetch<ClipItem>(itemsNewestFirst())->first());
         QVERIFY(store.view()->save());
-        QVERIFY(indexIsExact());
-        QCOMPARE(found(QStringLiteral("by the store")), 0);
+        QVERIFY(indexIsExact(**raw));
+        QCOMPARE(found(u"by the store"_s), 0);
     }
 
     // Saves in a row leave their rows to the indexer, which takes them in a step at a time
@@ -164,8 +152,8 @@ private Q_SLOTS:
     void batchSavesLeaveTheIndexToThePause()
     {
         QTemporaryDir dir;
-        StoreContainer container(QStringLiteral("Kestrelnote"));
-        container.storeDescription().path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
+        StoreContainer container(u"Kestrelnote"_s);
+        container.storeDescription().path = dir.filePath(u"Kestrelnote.sqlite"_s);
         container.storeDescription().searchIndexPauseMs = 1500;
         QVERIFY(container.loadPersistentStore());
         auto raw = sql::Connection::open(container.storeDescription().path, {});
@@ -175,23 +163,19 @@ private Q_SLOTS:
             for (int batch = first; batch < first + count; batch += 50) {
                 background->performAndWait([&] {
                     for (int i = batch; i < batch + 50; ++i)
-                        insertText(background.get(), QStringLiteral("Item %1 of the batch").arg(i));
+                        insertText(background.get(), u"Item %1 of the batch"_s.arg(i));
                     QVERIFY(background->save());
                 });
             }
         };
-        FetchRequest search = FetchRequest::of<ClipItem>();
-        search.setPredicate(
-            Predicate::contains(QStringLiteral("plainText"), QStringLiteral("ITEM 4"), TextComparison::CaseDiacriticInsensitive));
-        // 4, 40–49 and 400–499.
-        const qint64 matching = 111;
+        const qint64 matching = 111; // "item 4": 4, 40–49 and 400–499
 
         saveItems(0, 600);
         QCOMPARE(waitingRows(**raw), 600);
-        QCOMPARE(*container.viewContext()->count(search), matching);
+        QCOMPARE(found(container.viewContext(), u"ITEM 4"_s), matching);
         QTRY_COMPARE_WITH_TIMEOUT(waitingRows(**raw), 0, 30000);
         QVERIFY(indexIsExact(**raw));
-        QCOMPARE(*container.viewContext()->count(search), matching);
+        QCOMPARE(found(container.viewContext(), u"ITEM 4"_s), matching);
 
         // Without waiting for the pause.
         saveItems(600, 300);
@@ -203,10 +187,10 @@ private Q_SLOTS:
     void aStoreMissingPartsIsUnknown_data()
     {
         QTest::addColumn<QString>("damage");
-        QTest::newRow("missing column") << QStringLiteral("ALTER TABLE ClipItem DROP COLUMN title");
-        QTest::newRow("missing index table") << QStringLiteral("DROP TABLE ClipItem_search");
-        QTest::newRow("no identifier") << QStringLiteral("DELETE FROM store_metadata");
-        QTest::newRow("no list of rows to index") << QStringLiteral("DROP TABLE ClipItem_search_pending");
+        QTest::newRow("missing column") << u"ALTER TABLE ClipItem DROP COLUMN title"_s;
+        QTest::newRow("missing index table") << u"DROP TABLE ClipItem_search"_s;
+        QTest::newRow("no identifier") << u"DELETE FROM store_metadata"_s;
+        QTest::newRow("no list of rows to index") << u"DROP TABLE ClipItem_search_pending"_s;
     }
 
     void aStoreMissingPartsIsUnknown()
@@ -217,10 +201,10 @@ private Q_SLOTS:
         {
             auto connection = sql::Connection::open(store.path(), {});
             // Triggers that read a column keep it from being dropped.
-            QVERIFY((*connection)->exec(QStringLiteral("DROP TRIGGER ClipItem_fold_insert; DROP TRIGGER ClipItem_fold_update")));
+            QVERIFY((*connection)->exec(u"DROP TRIGGER ClipItem_fold_insert; DROP TRIGGER ClipItem_fold_update"_s));
             QVERIFY((*connection)->exec(damage));
         }
-        StoreContainer container(QStringLiteral("Kestrelnote"));
+        StoreContainer container(u"Kestrelnote"_s);
         container.storeDescription().path = store.path();
         auto loaded = container.loadPersistentStore();
         QVERIFY(!loaded);

@@ -4,6 +4,8 @@
 
 #include <QSignalSpy>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 qint64 countItems(StoreContext *context, std::optional<Predicate> predicate = std::nullopt)
@@ -14,12 +16,27 @@ qint64 countItems(StoreContext *context, std::optional<Predicate> predicate = st
     return context->performAndWait([&] { return context->count(request).value(); });
 }
 
+ClipItemPtr itemIn(StoreContext *context, const ObjectId &id)
+{
+    return objectCast<ClipItem>(*context->existingObject(id));
+}
+
+// Changes made and saved on a background context of the store, as capture or import would.
+void saveInBackground(TestStore &store, const std::function<void(StoreContext *)> &change)
+{
+    auto background = store.container->newBackgroundContext();
+    background->performAndWait([&] {
+        change(background.get());
+        QVERIFY(background->save());
+    });
+}
+
 // Runs SQL on the store file from a connection of its own, as another program would.
-void execOutside(const QString &path, const QString &sql)
+qint64 queryOutside(const QString &path, const QString &sql)
 {
     auto connection = sql::Connection::open(path, {});
-    QVERIFY(connection);
-    QVERIFY((*connection)->exec(sql));
+    auto value = connection ? (*connection)->queryInt64(sql) : StoreResult<qint64>(connection.error());
+    return value ? *value : -1;
 }
 
 } // namespace
@@ -32,20 +49,20 @@ private Q_SLOTS:
     void saveIsAllOrNothing()
     {
         TestStore store;
-        execOutside(store.path(), QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON ClipItem "
-                                                 "WHEN new.title = 'refuse' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        auto connection = sql::Connection::open(store.path(), {});
+        QVERIFY((*connection)->exec(u"CREATE TRIGGER refuse BEFORE INSERT ON ClipItem "
+                                    "WHEN new.title = 'refuse' BEGIN SELECT RAISE(ABORT, 'refused'); END"_s));
         StoreContext *view = store.view();
-        insertText(view, QStringLiteral("first"));
-        insertText(view, QStringLiteral("second"))->setTitle(QStringLiteral("refuse"));
-        insertText(view, QStringLiteral("third"));
+        insertText(view, u"first"_s);
+        insertText(view, u"second"_s)->setTitle(u"refuse"_s);
+        insertText(view, u"third"_s);
         QSignalSpy saved(view, &StoreContext::didSave);
         auto result = view->save();
         QVERIFY(!result);
-        QVERIFY(result.error().message.contains(QStringLiteral("refused")));
+        QVERIFY(result.error().message.contains(u"refused"_s));
         QCOMPARE(countItems(view), 0);
         QCOMPARE(saved.count(), 0);
         // The changes are still pending; rolling back drops them all.
-        QVERIFY(view->hasChanges());
         QCOMPARE(view->insertedObjects().size(), 3);
         view->rollback();
         QVERIFY(!view->hasChanges());
@@ -55,16 +72,15 @@ private Q_SLOTS:
     {
         TestStore store;
         StoreContext *view = store.view();
-        auto kept = insertText(view, QStringLiteral("kept"));
-        auto doomed = insertText(view, QStringLiteral("doomed"));
+        auto kept = insertText(view, u"kept"_s);
+        auto doomed = insertText(view, u"doomed"_s);
         QVERIFY(view->save());
 
-        kept->setTitle(QStringLiteral("new title"));
+        kept->setTitle(u"new title"_s);
         kept->setPinned(true);
         view->deleteObject(doomed);
-        auto added = insertText(view, QStringLiteral("added"));
+        auto added = insertText(view, u"added"_s);
         QVERIFY(doomed->isDeleted());
-        QVERIFY(view->hasChanges());
         view->rollback();
 
         QVERIFY(!view->hasChanges());
@@ -80,25 +96,22 @@ private Q_SLOTS:
     {
         TestStore store;
         StoreContext *view = store.view();
-        auto edited = insertText(view, QStringLiteral("original"));
-        auto doomed = insertText(view, QStringLiteral("short-lived"));
+        auto edited = insertText(view, u"original"_s);
+        auto doomed = insertText(view, u"short-lived"_s);
         QVERIFY(view->save());
         const ObjectId doomedId = doomed->objectId();
         // The view context does not merge here: only a refresh tells it.
         view->setAutomaticallyMergesChanges(false);
-        auto background = store.container->newBackgroundContext();
-        background->performAndWait([&] {
-            auto other = objectCast<ClipItem>(*background->existingObject(edited->objectId()));
-            other->setSourceAppName(QStringLiteral("Terminal"));
+        saveInBackground(store, [&](StoreContext *background) {
+            itemIn(background, edited->objectId())->setSourceAppName(u"Terminal"_s);
             background->deleteObject(*background->existingObject(doomedId));
-            QVERIFY(background->save());
         });
-        edited->setPlainText(QStringLiteral("local edit"));
-        doomed->setTitle(QStringLiteral("edited meanwhile"));
+        edited->setPlainText(u"local edit"_s);
+        doomed->setTitle(u"edited meanwhile"_s);
         view->refresh(edited);
         view->refresh(doomed);
-        QCOMPARE(edited->plainText(), std::optional<QString>(QStringLiteral("original")));
-        QCOMPARE(edited->sourceAppName(), std::optional<QString>(QStringLiteral("Terminal")));
+        QCOMPARE(edited->plainText(), u"original"_s);
+        QCOMPARE(edited->sourceAppName(), u"Terminal"_s);
         QVERIFY(doomed->isDeleted());
         QVERIFY(!view->owns(*doomed));
         QVERIFY(!view->existingObject(doomedId));
@@ -109,20 +122,17 @@ private Q_SLOTS:
     {
         TestStore store;
         StoreContext *view = store.view();
-        auto stays = insertText(view, QStringLiteral("stays"));
-        auto goes = insertText(view, QStringLiteral("goes"));
+        auto stays = insertText(view, u"stays"_s);
+        auto goes = insertText(view, u"goes"_s);
         QVERIFY(view->save());
-        stays->setTitle(QStringLiteral("typed, not saved"));
+        stays->setTitle(u"typed, not saved"_s);
         QSignalSpy changed(view, &StoreContext::objectsDidChange);
-
-        auto background = store.container->newBackgroundContext();
-        background->performAndWait([&] {
-            auto mine = objectCast<ClipItem>(*background->existingObject(stays->objectId()));
-            mine->setTitle(QStringLiteral("from capture"));
+        saveInBackground(store, [&](StoreContext *background) {
+            auto mine = itemIn(background, stays->objectId());
+            mine->setTitle(u"from capture"_s);
             mine->setPinned(true);
             background->deleteObject(*background->existingObject(goes->objectId()));
-            insertText(background.get(), QStringLiteral("new"));
-            QVERIFY(background->save());
+            insertText(background, u"new"_s);
         });
         QTRY_COMPARE(changed.count(), 1);
         const auto changes = changed.first().first().value<ObjectChanges>();
@@ -134,58 +144,59 @@ private Q_SLOTS:
         QVERIFY(!view->owns(*goes));
         // Stored values come in property by property; the unsaved title stays, and is what gets saved.
         QVERIFY(stays->isPinned());
-        QCOMPARE(stays->title(), std::optional<QString>(QStringLiteral("typed, not saved")));
+        QCOMPARE(stays->title(), u"typed, not saved"_s);
         QVERIFY(view->save());
-        QCOMPARE(countItems(view, Predicate::equal(QStringLiteral("title"), QStringLiteral("typed, not saved"))), 1);
+        QCOMPARE(countItems(view, Predicate::equal(u"title"_s, u"typed, not saved"_s)), 1);
     }
 
     void concurrentEditsOfDifferentAttributesBothWin()
     {
         TestStore store;
-        auto seed = insertText(store.view(), QStringLiteral("shared"));
+        auto seed = insertText(store.view(), u"shared"_s);
         QVERIFY(store.view()->save());
         const ObjectId id = seed->objectId();
         auto capture = store.container->newBackgroundContext();
         auto import = store.container->newBackgroundContext();
-        ClipItemPtr inCapture, inImport;
-        capture->performAndWait([&] { inCapture = objectCast<ClipItem>(*capture->existingObject(id)); });
-        import->performAndWait([&] { inImport = objectCast<ClipItem>(*import->existingObject(id)); });
+        // Both hold the item, edited, before either saves.
         capture->performAndWait([&] {
-            inCapture->setPinned(true);
-            inCapture->setSourceAppName(QStringLiteral("Editor"));
+            auto item = itemIn(capture.get(), id);
+            item->setPinned(true);
+            item->setSourceAppName(u"Editor"_s);
         });
         import->performAndWait([&] {
-            inImport->setLabelID(QStringLiteral("A1B2C3D4-0000-0000-0000-000000000000"));
-            inImport->setSourceAppName(QStringLiteral("Paste"));
+            auto item = itemIn(import.get(), id);
+            item->setLabelID(u"A1B2C3D4-0000-0000-0000-000000000000"_s);
+            item->setSourceAppName(u"Paste"_s);
         });
         capture->performAndWait([&] { QVERIFY(capture->save()); });
         import->performAndWait([&] { QVERIFY(import->save()); });
 
         store.view()->refresh(seed);
         QVERIFY(seed->isPinned());
-        QCOMPARE(seed->labelID(), std::optional<QString>(QStringLiteral("A1B2C3D4-0000-0000-0000-000000000000")));
+        QCOMPARE(seed->labelID(), u"A1B2C3D4-0000-0000-0000-000000000000"_s);
         // The same attribute: the later save wins.
-        QCOMPARE(seed->sourceAppName(), std::optional<QString>(QStringLiteral("Paste")));
-        QCOMPARE(seed->plainText(), std::optional<QString>(QStringLiteral("shared")));
+        QCOMPARE(seed->sourceAppName(), u"Paste"_s);
+        QCOMPARE(seed->plainText(), u"shared"_s);
     }
 
-    void updateOfARowDeletedMeanwhileIsDropped()
+    // An update of a row deleted meanwhile is dropped, and a deleted item leaves nothing of
+    // its content behind (image, folded text, search characters).
+    void aDeletedRowLeavesNoTrace()
     {
         TestStore store;
         StoreContext *view = store.view();
-        auto doomed = insertText(view, QStringLiteral("doomed"));
-        auto other = insertText(view, QStringLiteral("other"));
+        auto doomed = insertText(view, u"secret doomed"_s);
+        doomed->setImageData(QByteArray(4096, 'i'));
+        auto other = insertText(view, u"other"_s);
         QVERIFY(view->save());
         view->setAutomaticallyMergesChanges(false);
-        auto background = store.container->newBackgroundContext();
-        background->performAndWait([&] {
+        saveInBackground(store, [&](StoreContext *background) {
             background->deleteObject(*background->existingObject(doomed->objectId()));
-            QVERIFY(background->save());
         });
-        doomed->setTitle(QStringLiteral("too late"));
+        doomed->setTitle(u"too late"_s);
         doomed->setImageData(QByteArray(100, 'x'));
-        other->setTitle(QStringLiteral("fine"));
-        auto added = insertText(view, QStringLiteral("added"));
+        other->setTitle(u"fine"_s);
+        insertText(view, u"added"_s);
         QSignalSpy saved(view, &StoreContext::didSave);
         QVERIFY(view->save());
         QCOMPARE(countItems(view), 2);
@@ -193,46 +204,52 @@ private Q_SLOTS:
         const auto notification = saved.first().first().value<SaveNotification>();
         QCOMPARE(notification.updated.size(), 1);
         QCOMPARE(notification.updated.first().get(), other.get());
-        QCOMPARE(countItems(view, Predicate::equal(QStringLiteral("title"), QStringLiteral("fine"))), 1);
-        auto external = sql::Connection::open(store.path(), {});
-        QCOMPARE(*(*external)->queryInt64(QStringLiteral("SELECT count(*) FROM ClipItem_external")), 0);
+        QCOMPARE(countItems(view, Predicate::equal(u"title"_s, u"fine"_s)), 1);
+
+        view->deleteObject(other);
+        QVERIFY(view->save());
+        QCOMPARE(queryOutside(store.path(), u"SELECT count(*) FROM ClipItem_external"_s), 0);
+        for (const QString &table : {u"ClipItem_folded"_s, u"ClipItem_characters"_s})
+            QCOMPARE(queryOutside(store.path(), u"SELECT count(*) FROM %1 WHERE pk NOT IN (SELECT pk FROM ClipItem)"_s.arg(table)), 0);
     }
 
     void didSaveCarriesTheSavedObjects()
     {
         TestStore store;
         StoreContext *view = store.view();
-        auto a = insertText(view, QStringLiteral("a"));
-        auto b = insertText(view, QStringLiteral("b"));
+        auto a = insertText(view, u"a"_s);
+        auto b = insertText(view, u"b"_s);
         QVERIFY(view->save());
         QSignalSpy saved(view, &StoreContext::didSave);
-        view->setName(QStringLiteral("viewContext"));
-        view->setTransactionAuthor(QStringLiteral("app"));
+        view->setName(u"viewContext"_s);
+        view->setTransactionAuthor(u"app"_s);
         a->setPinned(true);
         view->deleteObject(b);
-        auto c = insertText(view, QStringLiteral("c"));
-        QVERIFY(!c->objectId().isValid() || c->objectId().isTemporary());
+        auto c = insertText(view, u"c"_s);
         QVERIFY(view->save());
         QVERIFY(!c->objectId().isTemporary());
         QCOMPARE(saved.count(), 1);
         const auto n = saved.first().first().value<SaveNotification>();
-        QCOMPARE(n.contextName, QStringLiteral("viewContext"));
-        QCOMPARE(n.transactionAuthor, QStringLiteral("app"));
+        QCOMPARE(n.contextName, u"viewContext"_s);
+        QCOMPARE(n.transactionAuthor, u"app"_s);
         QCOMPARE(n.inserted.size(), 1);
         QCOMPARE(n.inserted.first().get(), c.get());
         QCOMPARE(n.updated.first().get(), a.get());
-        QCOMPARE(n.deleted.first().get(), b.get());
-        QCOMPARE(objectCast<ClipItem>(n.deleted.first())->plainText(), std::optional<QString>(QStringLiteral("b")));
+        QCOMPARE(objectCast<ClipItem>(n.deleted.first())->plainText(), u"b"_s);
         QCOMPARE(n.changes.inserted, QList<ObjectId>{c->objectId()});
         // A save without changes writes nothing and says nothing.
         QVERIFY(view->save());
         QCOMPARE(saved.count(), 1);
     }
 
-    void blocksRunInOrderOnTheirQueue()
+    void workRunsInOrderOnlyOnItsQueue()
     {
         TestStore store;
         auto background = store.container->newBackgroundContext();
+        QCOMPARE(background->fetch(FetchRequest::of<ClipItem>()).error().code, StoreError::Code::WrongQueue);
+        QCOMPARE(background->save().error().code, StoreError::Code::WrongQueue);
+        QVERIFY(!background->insert<ClipItem>());
+
         QList<int> order;
         QThread *seen = nullptr;
         for (int i = 0; i < 50; ++i)
@@ -243,78 +260,40 @@ private Q_SLOTS:
             // Waiting from the queue itself runs at once instead of deadlocking.
             background->performAndWait([&] { order.append(51); });
         });
-        QCOMPARE(order.size(), 52);
-        for (int i = 0; i < 52; ++i)
-            QCOMPARE(order[i], i);
+        QList<int> expected(52);
+        std::iota(expected.begin(), expected.end(), 0);
+        QCOMPARE(order, expected);
         QVERIFY(seen != QThread::currentThread());
-    }
-
-    void callsOffTheQueueAreRefused()
-    {
-        TestStore store;
-        auto background = store.container->newBackgroundContext();
-        auto fetched = background->fetch(FetchRequest::of<ClipItem>());
-        QVERIFY(!fetched);
-        QCOMPARE(fetched.error().code, StoreError::Code::WrongQueue);
-        QCOMPARE(background->save().error().code, StoreError::Code::WrongQueue);
-        QVERIFY(!background->insert<ClipItem>());
     }
 
     void oneObjectPerRowAndUrisResolveOnlyWhileItLives()
     {
         TestStore store;
         StoreContext *view = store.view();
-        auto item = insertText(view, QStringLiteral("referenced"));
+        auto item = insertText(view, u"referenced"_s);
         QVERIFY(view->save());
-        // One object per row: a fetch and a look-up by id give back the very same item.
         auto fetched = view->fetch<ClipItem>(FetchRequest::of<ClipItem>());
-        QVERIFY(fetched && fetched->size() == 1);
         QCOMPARE(fetched->first().get(), item.get());
         QCOMPARE(view->existingObject(item->objectId())->get(), item.get());
         const QString uri = item->objectId().uriRepresentation();
-        QVERIFY(uri.startsWith(QStringLiteral("x-kestrelnote://")));
+        QVERIFY(uri.startsWith(u"x-kestrelnote://"_s));
+        // Another store of the same shape knows nothing of it, nor of made-up addresses.
+        QVERIFY(!TestStore().container->objectIdForUri(uri));
+        QVERIFY(!store.container->objectIdForUri(u"x-kestrelnote://nothing/ClipItem/p1"_s));
+        QVERIFY(!store.container->objectIdForUri(u"not a uri"_s));
 
-        auto background = store.container->newBackgroundContext();
-        background->performAndWait([&] {
-            auto id = store.container->objectIdForUri(uri);
-            QVERIFY(id);
-            auto found = background->existingObject(*id);
-            QVERIFY(found);
-            QCOMPARE(objectCast<ClipItem>(*found)->plainText(), std::optional<QString>(QStringLiteral("referenced")));
-            background->deleteObject(*found);
-            QVERIFY(background->save());
+        saveInBackground(store, [&](StoreContext *background) {
+            auto found = itemIn(background, *store.container->objectIdForUri(uri));
+            QCOMPARE(found->plainText(), u"referenced"_s);
+            background->deleteObject(found);
         });
-        // Another store of the same shape knows nothing of it.
-        TestStore other;
-        QVERIFY(!other.container->objectIdForUri(uri));
-        QVERIFY(!store.container->objectIdForUri(QStringLiteral("x-kestrelnote://nothing/ClipItem/p1")));
-        QVERIFY(!store.container->objectIdForUri(QStringLiteral("not a uri")));
-
-        auto id = store.container->objectIdForUri(uri);
-        QVERIFY(id);
         QTRY_VERIFY(item->isDeleted());
-        auto gone = view->existingObject(*id);
-        QVERIFY(!gone);
-        QCOMPARE(gone.error().code, StoreError::Code::ObjectNotFound);
+        QCOMPARE(view->existingObject(*store.container->objectIdForUri(uri)).error().code,
+                 StoreError::Code::ObjectNotFound);
         // A new item never takes the number of a deleted one.
-        auto next = insertText(view, QStringLiteral("next"));
+        auto next = insertText(view, u"next"_s);
         QVERIFY(view->save());
         QVERIFY(next->objectId().uriRepresentation() != uri);
-    }
-
-    void deletedObjectsAreTrulyRemoved()
-    {
-        TestStore store;
-        StoreContext *view = store.view();
-        auto item = insertText(view, QStringLiteral("with an image"));
-        item->setImageData(QByteArray(4096, 'i'));
-        QVERIFY(view->save());
-        view->deleteObject(item);
-        QVERIFY(view->save());
-        auto connection = sql::Connection::open(store.path(), {});
-        for (const QString &table : {QStringLiteral("ClipItem"), QStringLiteral("ClipItem_external"),
-                                     QStringLiteral("ClipItem_folded")})
-            QCOMPARE(*(*connection)->queryInt64(QStringLiteral("SELECT count(*) FROM ") + table), 0);
     }
 };
 
