@@ -31,12 +31,6 @@ Result passFile(sqlite3_file *file, Args... args)
 }
 
 template <auto method, typename Result, typename... Args>
-Result passVfs(sqlite3_vfs *, Args... args)
-{
-    return (realVfs->*method)(realVfs, args...);
-}
-
-template <auto method, typename Result, typename... Args>
 Result failingWrite(sqlite3_file *file, Args... args)
 {
     if (const int fault = writeFault.load())
@@ -94,21 +88,12 @@ QByteArray install()
         faultMethods.xFetch = passFile<&M::xFetch>;
         faultMethods.xUnfetch = passFile<&M::xUnfetch>;
 
-        using V = sqlite3_vfs;
-        faultVfs = {};
-        faultVfs.iVersion = 2;
+        // The real layer's own functions do the rest; they read only what the copy keeps.
+        faultVfs = *realVfs;
+        faultVfs.pNext = nullptr;
         faultVfs.szOsFile = int(sizeof(FaultFile)) + realVfs->szOsFile;
-        faultVfs.mxPathname = realVfs->mxPathname;
         faultVfs.zName = "kn_fault";
         faultVfs.xOpen = vfsOpen;
-        faultVfs.xDelete = passVfs<&V::xDelete>;
-        faultVfs.xAccess = passVfs<&V::xAccess>;
-        faultVfs.xFullPathname = passVfs<&V::xFullPathname>;
-        faultVfs.xRandomness = passVfs<&V::xRandomness>;
-        faultVfs.xSleep = passVfs<&V::xSleep>;
-        faultVfs.xCurrentTime = passVfs<&V::xCurrentTime>;
-        faultVfs.xGetLastError = passVfs<&V::xGetLastError>;
-        faultVfs.xCurrentTimeInt64 = passVfs<&V::xCurrentTimeInt64>;
         sqlite3_vfs_register(&faultVfs, 0);
     });
     return QByteArrayLiteral("kn_fault");
