@@ -34,14 +34,14 @@ struct Harness {
     int quits = 0;
     std::unique_ptr<PersistenceController> controller;
 
-    void open(const std::optional<QString> &location, bool inMemory = false, const QByteArray &vfs = {})
+    void open(const std::optional<QString> &location, const QByteArray &vfs = {})
     {
         PersistenceController::Options options;
         options.alert = &alert;
         options.quit = [this] { ++quits; };
         options.busyTimeoutMs = 200;
         options.vfs = vfs;
-        controller = std::make_unique<PersistenceController>(inMemory, location, options);
+        controller = std::make_unique<PersistenceController>(false, location, options);
     }
     StoreContext *view() const { return controller->container().viewContext(); }
     qint64 items() const { return *view()->count(FetchRequest::of<ClipItem>()); }
@@ -130,19 +130,6 @@ private Q_SLOTS:
         QCOMPARE(harness.items(), 1);
         QCoreApplication::processEvents();
         QVERIFY(harness.alert.shown.isEmpty());
-    }
-
-    void inMemoryStoresArePrivate()
-    {
-        Harness first, second;
-        first.open(std::nullopt, true);
-        second.open(std::nullopt, true);
-        insertText(first.view(), u"only here"_s);
-        QVERIFY(first.view()->save());
-        QCOMPARE(first.items(), 1);
-        QCOMPARE(second.items(), 0);
-        auto background = first.controller->container().newBackgroundContext();
-        QCOMPARE(background->performAndWait([&] { return *background->count(FetchRequest::of<ClipItem>()); }), 1);
     }
 
     void damagedStoresAreMovedAside_data()
@@ -241,7 +228,7 @@ private Q_SLOTS:
 
         klog::Recorder log;
         Harness harness;
-        harness.open(path, false, vfs);
+        harness.open(path, vfs);
         faultvfs::reset();
         if (immutable)
             QProcess::execute(u"chattr"_s, {u"-i"_s, folder});
@@ -280,7 +267,7 @@ private Q_SLOTS:
         faultvfs::failOpens(SQLITE_IOERR, 1);
         klog::Recorder log;
         Harness harness;
-        harness.open(path, false, vfs);
+        harness.open(path, vfs);
         faultvfs::reset();
         QVERIFY(!harness.controller->isLoaded());
         QVERIFY(QFileInfo::exists(path + u".broken"_s));

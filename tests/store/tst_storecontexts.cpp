@@ -218,8 +218,6 @@ private Q_SLOTS:
         auto b = insertText(view, u"b"_s);
         QVERIFY(view->save());
         QSignalSpy saved(view, &StoreContext::didSave);
-        view->setName(u"viewContext"_s);
-        view->setTransactionAuthor(u"app"_s);
         a->setPinned(true);
         view->deleteObject(b);
         auto c = insertText(view, u"c"_s);
@@ -227,8 +225,6 @@ private Q_SLOTS:
         QVERIFY(!c->objectId().isTemporary());
         QCOMPARE(saved.count(), 1);
         const auto n = saved.first().first().value<SaveNotification>();
-        QCOMPARE(n.contextName, u"viewContext"_s);
-        QCOMPARE(n.transactionAuthor, u"app"_s);
         QCOMPARE(n.inserted.size(), 1);
         QCOMPARE(n.inserted.first().get(), c.get());
         QCOMPARE(n.updated.first().get(), a.get());
