@@ -46,29 +46,21 @@ inline plist_t toPlist(const QVariant &value)
     }
 }
 
-inline QByteArray binaryPlist(const QVariant &value)
+// `writer` is libplist's plist_to_bin or plist_to_xml.
+template <typename Writer>
+QByteArray writtenPlist(const QVariant &value, Writer writer)
 {
     plist_t root = toPlist(value);
     char *bytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(root, &bytes, &length);
+    writer(root, &bytes, &length);
     QByteArray result(bytes, qsizetype(length));
     std::free(bytes);
     plist_free(root);
     return result;
 }
-
-inline QByteArray xmlPlist(const QVariant &value)
-{
-    plist_t root = toPlist(value);
-    char *bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(root, &bytes, &length);
-    QByteArray result(bytes, qsizetype(length));
-    std::free(bytes);
-    plist_free(root);
-    return result;
-}
+inline QByteArray binaryPlist(const QVariant &value) { return writtenPlist(value, plist_to_bin); }
+inline QByteArray xmlPlist(const QVariant &value) { return writtenPlist(value, plist_to_xml); }
 
 // JSON has no bytes: Paste writes them as Base64 texts.
 inline QVariant withBytesAsBase64(const QVariant &value)

@@ -22,33 +22,28 @@ class PasteDatabaseBuilder
 public:
     enum Table { Items = 1, Data = 2, Apps = 4, Lists = 8, AllTables = 15 };
 
-    // Seconds since 2001-01-01 UTC, as the object store keeps dates.
-    static double referenceSeconds(const QDateTime &date)
-    {
-        return double(date.toMSecsSinceEpoch()) / 1000.0 - 978307200.0;
-    }
-
     explicit PasteDatabaseBuilder(const QString &path, int tables = AllTables, bool wal = true)
-        : m_path(path)
     {
         QDir().mkpath(QFileInfo(path).path());
         if (sqlite3_open(QFile::encodeName(path).constData(), &m_db) != SQLITE_OK)
             qFatal("cannot create %s", qPrintable(path));
         if (wal)
             exec("PRAGMA journal_mode=WAL");
-        if (tables & Items)
-            exec("CREATE TABLE ZITEMENTITY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
-                 "ZRAWTYPE INTEGER, ZCREATEDAT TIMESTAMP, ZTIMESTAMP TIMESTAMP, ZRAWPREVIEW BLOB, "
-                 "ZTITLE VARCHAR, ZLIST INTEGER, ZSOURCEAPPLICATION INTEGER)");
-        if (tables & Data)
-            exec("CREATE TABLE ZITEMDATAENTITY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
-                 "ZITEM INTEGER, ZRAWPASTEBOARDITEMS BLOB)");
-        if (tables & Apps)
-            exec("CREATE TABLE ZAPPLICATIONENTITY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
-                 "ZBUNDLEIDENTIFIER VARCHAR, ZNAME VARCHAR)");
-        if (tables & Lists)
-            exec("CREATE TABLE ZLISTENTITY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
-                 "ZNAME VARCHAR, ZRAWTYPE INTEGER)");
+        static const std::pair<Table, const char *> schema[] = {
+            {Items, "CREATE TABLE ZITEMENTITY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZRAWTYPE INTEGER, "
+                    "ZCREATEDAT TIMESTAMP, ZTIMESTAMP TIMESTAMP, ZRAWPREVIEW BLOB, ZTITLE VARCHAR, ZLIST INTEGER, "
+                    "ZSOURCEAPPLICATION INTEGER)"},
+            {Data, "CREATE TABLE ZITEMDATAENTITY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZITEM INTEGER, "
+                   "ZRAWPASTEBOARDITEMS BLOB)"},
+            {Apps, "CREATE TABLE ZAPPLICATIONENTITY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
+                   "ZBUNDLEIDENTIFIER VARCHAR, ZNAME VARCHAR)"},
+            {Lists, "CREATE TABLE ZLISTENTITY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZNAME VARCHAR, "
+                    "ZRAWTYPE INTEGER)"},
+        };
+        for (const auto &[table, sql] : schema) {
+            if (tables & table)
+                exec(sql);
+        }
     }
 
     ~PasteDatabaseBuilder() { close(); }
@@ -178,6 +173,5 @@ private:
         }
     }
 
-    QString m_path;
     sqlite3 *m_db = nullptr;
 };

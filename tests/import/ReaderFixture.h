@@ -84,7 +84,10 @@ public:
         return files;
     }
 
-    ReadResult read(std::optional<qint64> limit = std::nullopt, std::function<bool(const ReadResult &)> cancelWhen = {})
+    // `afterClip` sees each clip taken and may refuse it, as a store that fails would.
+    using ClipCheck = std::function<std::optional<ClipError>(const ReadResult &)>;
+    ReadResult read(std::optional<qint64> limit = std::nullopt, std::function<bool(const ReadResult &)> cancelWhen = {},
+                    ClipCheck afterClip = {})
     {
         ReadResult result;
         const PasteDatabaseReader reader(folder());
@@ -93,7 +96,7 @@ public:
             [&](PasteDatabaseReader::Progress progress) { result.reports.append(progress); },
             [&](PasteClip &&clip) {
                 result.clips.append(std::move(clip));
-                return std::optional<ClipError>();
+                return afterClip ? afterClip(result) : std::optional<ClipError>();
             });
         if (outcome)
             result.outcome = *outcome;

@@ -47,27 +47,14 @@ public:
             offMainThread += QThread::currentThread() != qApp->thread() ? 1 : 0;
         });
     }
-    bool ended() const
+    bool waitForEnd() const
     {
-        return !states.isEmpty()
-            && (std::holds_alternative<Finished>(states.last()) || std::holds_alternative<Failed>(states.last()));
-    }
-    bool waitForEnd() const { return QTest::qWaitFor([this] { return ended(); }, 60000); }
-    QList<Running> progress() const
-    {
-        QList<Running> reports;
-        for (const State &state : states) {
-            if (const auto *running = std::get_if<Running>(&state))
-                reports.append(*running);
-        }
-        return reports;
+        return QTest::qWaitFor([this] { return !states.isEmpty() && !std::holds_alternative<Running>(states.last()); }, 60000);
     }
 
     QList<State> states;
     int offMainThread = 0;
 };
-
-const QString notFound = QStringLiteral("That folder doesn't contain Paste's database (db.sqlite).");
 
 } // namespace
 
@@ -76,21 +63,6 @@ class TestPasteImportController : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void aFolderWithoutTheDatabaseFailsAtOnce()
-    {
-        StoreFixture store;
-        ReaderFixture paste;
-        PasteImportController controller(*store.container, store.defaults);
-        StateLog log(controller);
-        QCOMPARE(controller.state(), State(PasteImportController::Idle{}));
-        controller.startImport(paste.folder());
-        QCOMPARE(log.states, QList<State>{State(Failed{notFound})});
-        QCOMPARE(paste.leftovers(), QStringList());
-        // Failed may start again; a second empty folder fails the same way.
-        controller.startImport(paste.folder());
-        QCOMPARE(log.states.size(), 2);
-    }
-
     void importsOnAWorkerAndReportsOnTheMainThread()
     {
         StoreFixture store;
@@ -98,6 +70,7 @@ private Q_SLOTS:
         PasteDatabaseBuilder(paste.databasePath()).addTexts(130, QStringLiteral("item "));
         PasteImportController controller(*store.container, store.defaults);
         StateLog log(controller);
+        QCOMPARE(controller.state(), State(PasteImportController::Idle{}));
         controller.startImport(paste.folder());
         // startImport returned while the worker runs; a second start is ignored.
         QCOMPARE(controller.state(), State(Running{0, 0}));
@@ -105,9 +78,9 @@ private Q_SLOTS:
         QVERIFY(log.waitForEnd());
 
         QCOMPARE(log.offMainThread, 0);
-        QCOMPARE(log.progress(), (QList<Running>{{0, 0}, {20, 130}, {40, 130}, {60, 130}, {80, 130}, {100, 130},
-                                                 {120, 130}, {130, 130}}));
-        QCOMPARE(log.states.last(), State(Finished{PasteImportSummary{130, 0, 0, 0, 0, false}}));
+        QCOMPARE(log.states, (QList<State>{Running{0, 0}, Running{20, 130}, Running{40, 130}, Running{60, 130}, Running{80, 130},
+                                           Running{100, 130}, Running{120, 130}, Running{130, 130},
+                                           Finished{PasteImportSummary{130, 0, 0, 0, 0, false}}}));
         QCOMPARE(store.items().size(), 130);
         QCOMPARE(paste.leftovers(), QStringList());
 
@@ -115,6 +88,49 @@ private Q_SLOTS:
         controller.startImport(paste.folder());
         QVERIFY(QTest::qWaitFor([&] { return std::holds_alternative<Finished>(controller.state()); }, 60000));
         QCOMPARE(std::get<Finished>(controller.state()).summary, (PasteImportSummary{0, 130, 0, 0, 0, false}));
+    }
+
+    // A missing database fails before any worker starts; a damaged one fails on the worker,
+    // and only that is logged. Neither writes anything.
+    void failuresArePublishedAndLogged_data()
+    {
+        QTest::addColumn<QByteArray>("database"); // empty: none
+        QTest::addColumn<QList<State>>("expected");
+        QTest::addColumn<bool>("logged");
+        QTest::newRow("no database") << QByteArray()
+                                     << QList<State>{Failed{QStringLiteral("That folder doesn't contain Paste's database (db.sqlite).")}}
+                                     << false;
+        QTest::newRow("garbage") << QByteArray(4096, '\x07')
+                                 << QList<State>{Running{0, 0}, Failed{QStringLiteral("This Paste database uses a format Kestrelnote "
+                                                                                      "can't read (Paste 3 or newer is required).")}}
+                                 << true;
+    }
+    void failuresArePublishedAndLogged()
+    {
+        QFETCH(QByteArray, database);
+        QFETCH(QList<State>, expected);
+        QFETCH(bool, logged);
+        StoreFixture store;
+        ReaderFixture paste;
+        if (!database.isEmpty()) {
+            QFile file(paste.databasePath());
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(database) == database.size());
+        }
+        klog::Recorder recorder;
+        PasteImportController controller(*store.container, store.defaults);
+        StateLog log(controller);
+        controller.startImport(paste.folder());
+        QVERIFY(log.waitForEnd());
+        QCOMPARE(log.states, expected);
+        const QString reason = std::get<Failed>(expected.last()).message;
+        QCOMPARE(recorder.messages(klog::Category::Import, klog::Level::Error),
+                 logged ? QStringList{QStringLiteral("paste import failed: ") + reason} : QStringList());
+        QVERIFY(recorder.messages(klog::Category::Import, klog::Level::Default).isEmpty()); // no summary line
+        QVERIFY(store.items().isEmpty());
+        QCOMPARE(paste.leftovers(), QStringList());
+        // Failed may start again.
+        controller.startImport(paste.folder());
+        QVERIFY(QTest::qWaitFor([&] { return log.states.size() == 2 * expected.size(); }, 60000));
     }
 
     void cancelStopsAfterTheCurrentRow()
@@ -132,34 +148,10 @@ private Q_SLOTS:
         controller.startImport(paste.folder());
         QVERIFY(log.waitForEnd());
         const auto *finished = std::get_if<Finished>(&log.states.last());
-        QVERIFY(finished);
-        QVERIFY(finished->summary.cancelled);
+        QVERIFY(finished && finished->summary.cancelled);
         QVERIFY(finished->summary.imported >= 20);
         QVERIFY(finished->summary.imported < 3000);
         QCOMPARE(store.items().size(), finished->summary.imported);
-        QCOMPARE(paste.leftovers(), QStringList());
-    }
-
-    void aReaderFailureIsPublishedAndLoggedAndWritesNothing()
-    {
-        StoreFixture store;
-        ReaderFixture paste;
-        QFile garbage(paste.databasePath());
-        QVERIFY(garbage.open(QIODevice::WriteOnly));
-        garbage.write(QByteArray(4096, '\x07'));
-        garbage.close();
-        klog::Recorder recorder;
-        PasteImportController controller(*store.container, store.defaults);
-        StateLog log(controller);
-        controller.startImport(paste.folder());
-        QVERIFY(log.waitForEnd());
-        const QString unsupported =
-            QStringLiteral("This Paste database uses a format Kestrelnote can't read (Paste 3 or newer is required).");
-        QCOMPARE(log.states, (QList<State>{Running{0, 0}, Failed{unsupported}}));
-        QCOMPARE(recorder.messages(klog::Category::Import, klog::Level::Error),
-                 QStringList{QStringLiteral("paste import failed: ") + unsupported});
-        QVERIFY(recorder.messages(klog::Category::Import, klog::Level::Default).isEmpty()); // no summary line
-        QVERIFY(store.items().isEmpty());
         QCOMPARE(paste.leftovers(), QStringList());
     }
 

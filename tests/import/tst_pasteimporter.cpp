@@ -27,13 +27,20 @@ Item textItem(const QString &text, double seconds, QVariant list = {}, QVariant 
     return item;
 }
 
-Expected<PasteImportSummary, PasteReadFailure> runImport(StoreFixture &store, const QString &folder,
-                                                         qint64 historyLimit = 500,
-                                                         std::function<bool()> isCancelled = [] { return false; })
+// Imports what `fill` puts in a new Paste database.
+Expected<PasteImportSummary, PasteReadFailure> importBuilt(StoreFixture &store,
+                                                           const std::function<void(PasteDatabaseBuilder &)> &fill,
+                                                           qint64 historyLimit = 500,
+                                                           std::function<bool()> isCancelled = [] { return false; })
 {
+    ReaderFixture paste;
+    {
+        PasteDatabaseBuilder builder(paste.databasePath());
+        fill(builder);
+    }
     PasteImporter importer(*store.container, store.defaults);
     importer.setHistoryLimit([historyLimit] { return historyLimit; });
-    return importer.importHistory(folder, isCancelled, [](PasteDatabaseReader::Progress) {});
+    return importer.importHistory(paste.folder(), isCancelled, [](PasteDatabaseReader::Progress) {});
 }
 
 QList<ClipLabelPtr> labels(StoreFixture &store)
@@ -75,7 +82,6 @@ QString saveLabel(StoreFixture &store, const QString &name)
     return uuidString(id);
 }
 
-
 } // namespace
 
 class TestPasteImporter : public QObject
@@ -86,24 +92,19 @@ private Q_SLOTS:
     void importsEachKindWithPastesDatesAndSources()
     {
         StoreFixture store;
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        const qint64 app = builder.addApp(QStringLiteral("org.kde.kate"), QStringLiteral("Kate"));
-        Item text = textItem(QStringLiteral("plain"), 300.0, {}, QStringLiteral(" Note "));
-        text.app = app;
-        text.pasteboard = testarchive::binaryPlist(QVariantList{testarchive::item(
-            {{utf8Type, QByteArray("plain")}, {QStringLiteral("public.rtf"), QByteArray("{\\rtf1 plain}")}})});
-        Item files;
-        files.type = 3;
-        files.createdAt = 100.0;
-        files.pasteboard = filesArchive({QStringLiteral("file:///etc/hosts")});
-        builder.addItem(text);
-        builder.addItem(files);
-        builder.close();
-
-        const auto summary = runImport(store, paste.folder());
-        QVERIFY(summary);
-        QCOMPARE(*summary, (PasteImportSummary{2, 0, 0, 0, 0, false}));
+        const auto summary = importBuilt(store, [](PasteDatabaseBuilder &builder) {
+            Item text = textItem(QStringLiteral("plain"), 300.0, {}, QStringLiteral(" Note "));
+            text.app = builder.addApp(QStringLiteral("org.kde.kate"), QStringLiteral("Kate"));
+            text.pasteboard = testarchive::binaryPlist(QVariantList{testarchive::item(
+                {{utf8Type, QByteArray("plain")}, {QStringLiteral("public.rtf"), QByteArray("{\\rtf1 plain}")}})});
+            Item files;
+            files.type = 3;
+            files.createdAt = 100.0;
+            files.pasteboard = filesArchive({QStringLiteral("file:///etc/hosts")});
+            builder.addItem(text);
+            builder.addItem(files);
+        });
+        QCOMPARE(summary.value(), (PasteImportSummary{2, 0, 0, 0, 0, false}));
 
         const QList<ClipItemPtr> items = store.items();
         QCOMPARE(items.size(), 2);
@@ -121,41 +122,18 @@ private Q_SLOTS:
         QCOMPARE(items.at(1)->contentHash(), computeContentHash(QStringLiteral("/etc/hosts"), std::nullopt));
     }
 
-    void importingTwiceFindsEverythingHere()
-    {
-        StoreFixture store;
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        builder.addTexts(70, QStringLiteral("paste "), builder.addList(QStringLiteral("Board")), 10);
-        builder.close();
-
-        const auto first = runImport(store, paste.folder());
-        QVERIFY(first);
-        QCOMPARE(*first, (PasteImportSummary{70, 0, 0, 0, 1, false}));
-        const auto second = runImport(store, paste.folder());
-        QVERIFY(second);
-        QCOMPARE(*second, (PasteImportSummary{0, 70, 0, 0, 0, false}));
-        QCOMPARE(store.items().size(), 70);
-        QCOMPARE(labels(store).size(), 1);
-    }
-
     void pinboardsBecomeLabelsMatchedWithoutCase()
     {
         StoreFixture store;
         const QString existing = saveLabel(store, QStringLiteral("work"));
         QVERIFY(saveContext(store.view(), QStringLiteral("test")));
-
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        const QList<qint64> lists = {builder.addList(QStringLiteral("Work")), builder.addList(QStringLiteral("Ideas")),
-                                     builder.addList(QStringLiteral("IDEAS")), builder.addList(QStringLiteral("Later"))};
-        for (int i = 0; i < lists.size(); ++i)
-            builder.addItem(textItem(QStringLiteral("on list %1").arg(i), 100.0 - i, lists.at(i)));
-        builder.close();
-
-        const auto summary = runImport(store, paste.folder());
-        QVERIFY(summary);
-        QCOMPARE(summary->pinboardsCreated, 2);
+        const auto summary = importBuilt(store, [](PasteDatabaseBuilder &builder) {
+            const QList<qint64> lists = {builder.addList(QStringLiteral("Work")), builder.addList(QStringLiteral("Ideas")),
+                                         builder.addList(QStringLiteral("IDEAS")), builder.addList(QStringLiteral("Later"))};
+            for (int i = 0; i < lists.size(); ++i)
+                builder.addItem(textItem(QStringLiteral("on list %1").arg(i), 100.0 - i, lists.at(i)));
+        });
+        QCOMPARE(summary.value().pinboardsCreated, 2);
         const QList<ClipLabelPtr> all = labels(store);
         QCOMPARE(all.size(), 3);
         QCOMPARE(all.at(1)->name(), QStringLiteral("Ideas"));
@@ -164,8 +142,7 @@ private Q_SLOTS:
         QCOMPARE(all.at(2)->colorIndex(), 2);
 
         const auto onWork = itemWithText(store, QStringLiteral("on list 0"));
-        QVERIFY(onWork);
-        QVERIFY(onWork->isPinned());
+        QVERIFY(onWork && onWork->isPinned());
         QCOMPARE(onWork->labelID(), existing);
         const QString ideas = uuidString(*all.at(1)->id());
         QCOMPARE(itemWithText(store, QStringLiteral("on list 1"))->labelID(), ideas);
@@ -196,14 +173,11 @@ private Q_SLOTS:
         QVERIFY(saveContext(store.view(), QStringLiteral("test")));
         const QUuid id = *local->id();
 
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        builder.addItem(textItem(QStringLiteral("shared"), 10.0, builder.addList(QStringLiteral("P")), QStringLiteral("From Paste")));
-        builder.close();
-        const auto summary = runImport(store, paste.folder());
-        QVERIFY(summary);
-        QCOMPARE(summary->duplicates, 1);
-        QCOMPARE(summary->imported, 0);
+        const auto summary = importBuilt(store, [](PasteDatabaseBuilder &builder) {
+            builder.addItem(textItem(QStringLiteral("shared"), 10.0, builder.addList(QStringLiteral("P")), QStringLiteral("From Paste")));
+        });
+        QCOMPARE(summary.value().duplicates, 1);
+        QCOMPARE(summary.value().imported, 0);
 
         const QList<ClipItemPtr> items = store.items();
         QCOMPARE(items.size(), 1);
@@ -236,15 +210,11 @@ private Q_SLOTS:
         for (int i = 0; i < 20; ++i)
             addLocalItem(store, QStringLiteral("local %1").arg(i), QDateTime::currentDateTimeUtc().addSecs(-i));
         QVERIFY(saveContext(store.view(), QStringLiteral("test")));
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        builder.addTexts(200, QStringLiteral("paste "), builder.addList(QStringLiteral("Board")), 50);
-        builder.close();
-
-        const auto summary = runImport(store, paste.folder(), limit);
-        QVERIFY(summary);
-        QCOMPARE(summary->imported, imported);
-        QCOMPARE(summary->skippedBeyondLimit, 200 - imported);
+        const auto summary = importBuilt(store, [](PasteDatabaseBuilder &builder) {
+            builder.addTexts(200, QStringLiteral("paste "), builder.addList(QStringLiteral("Board")), 50);
+        }, limit);
+        QCOMPARE(summary.value().imported, imported);
+        QCOMPARE(summary.value().skippedBeyondLimit, 200 - imported);
         qint64 unpinned = 0;
         qint64 pinned = 0;
         for (const ClipItemPtr &item : store.items())
@@ -257,39 +227,16 @@ private Q_SLOTS:
         QVERIFY(!itemWithText(store, QStringLiteral("paste %1").arg(firstGone)));
     }
 
-    void savesInBatchesOfFifty()
-    {
-        StoreFixture store;
-        ReaderFixture paste;
-        PasteDatabaseBuilder(paste.databasePath()).addTexts(120, QStringLiteral("paste "));
-        PasteImporter importer(*store.container, store.defaults);
-        QList<qint64> savedCounts;
-        // didSave comes on the import context's queue, after each save.
-        QObject::connect(&importer.context(), &StoreContext::didSave, &importer.context(),
-                         [&](const SaveNotification &) {
-                             savedCounts.append(importer.context().count(FetchRequest::of<ClipItem>()).value());
-                         }, Qt::DirectConnection);
-        QCOMPARE(importer.context().name(), QStringLiteral("paste-import"));
-        QCOMPARE(importer.context().transactionAuthor(), QStringLiteral("paste-import"));
-        const auto summary = importer.importHistory(paste.folder(), [] { return false; }, [](PasteDatabaseReader::Progress) {});
-        QVERIFY(summary);
-        QCOMPARE(savedCounts, (QList<qint64>{50, 100, 120}));
-    }
-
-    // A batch whose save fails is logged and rolled back while the reader has already moved
-    // on: the import goes on, and the batches before and after it stay. The summary counts
-    // the clips taken, saved or not.
+    // Saves go in batches of 50. A batch whose save fails is logged and rolled back while
+    // the reader goes on: the batches around it stay, and the summary counts every clip taken.
     void aFailedBatchSaveLosesOnlyThatBatch()
     {
         StoreFixture store;
-        ReaderFixture paste;
-        PasteDatabaseBuilder(paste.databasePath()).addTexts(120, QStringLiteral("paste "));
         store.execSql("CREATE TRIGGER inject_failure BEFORE INSERT ON ClipItem WHEN new.plainText = 'paste 75' "
                       "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
         klog::Recorder recorder;
-        const auto summary = runImport(store, paste.folder());
-        QVERIFY(summary);
-        QCOMPARE(summary->imported, 120);
+        const auto summary = importBuilt(store, [](PasteDatabaseBuilder &builder) { builder.addTexts(120, QStringLiteral("paste ")); });
+        QCOMPARE(summary.value().imported, 120);
         const QStringList texts = store.texts();
         QCOMPARE(texts.size(), 70);
         for (const int kept : {0, 49, 100, 119})
@@ -301,22 +248,31 @@ private Q_SLOTS:
         QVERIFY(errors.first().startsWith(QStringLiteral("paste import save failed: ")));
     }
 
-    void duplicatesWithinOneImportShareOneItem()
+    // The newest of two equal rows makes the item, the older adds its pinboard and title;
+    // one summary line is logged, without any content.
+    void duplicatesWithinOneImportShareOneItemAndOneLogLine()
     {
         StoreFixture store;
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        builder.addItem(textItem(QStringLiteral("twice"), 20.0));
-        builder.addItem(textItem(QStringLiteral("twice"), 10.0, builder.addList(QStringLiteral("Kept")), QStringLiteral("Title")));
-        builder.close();
-        const auto summary = runImport(store, paste.folder());
-        QVERIFY(summary);
-        QCOMPARE(*summary, (PasteImportSummary{1, 1, 0, 0, 1, false}));
+        klog::Recorder recorder;
+        const auto summary = importBuilt(store, [](PasteDatabaseBuilder &builder) {
+            builder.addItem(textItem(QStringLiteral("secret text"), 20.0));
+            builder.addItem(textItem(QStringLiteral("secret text"), 10.0, builder.addList(QStringLiteral("Kept")), QStringLiteral("Title")));
+            Item unreadable;
+            unreadable.createdAt = 1.0;
+            builder.addItem(unreadable);
+        });
+        QCOMPARE(summary.value(), (PasteImportSummary{1, 1, 1, 0, 1, false}));
         const QList<ClipItemPtr> items = store.items();
         QCOMPARE(items.size(), 1);
         QVERIFY(items.first()->isPinned());
         QCOMPARE(items.first()->title(), QStringLiteral("Title"));
         QCOMPARE(items.first()->createdAt(), referenceDate.addSecs(20));
+        QCOMPARE(recorder.messages(klog::Category::Import, klog::Level::Default),
+                 QStringList{QStringLiteral("paste import: 1 imported, 1 duplicate, 1 undecodable, 0 beyond limit, cancelled=false")});
+        for (const klog::Line &line : recorder.lines()) {
+            if (line.level != klog::Level::Debug)
+                QVERIFY2(!line.message.contains(QStringLiteral("secret")), qPrintable(line.message));
+        }
     }
 
     // Images are re-encoded on other threads while the texts around them go straight on:
@@ -325,30 +281,24 @@ private Q_SLOTS:
     void imagesAmongTextsKeepTheirRowsAndOrder()
     {
         StoreFixture store;
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        builder.begin();
-        for (int i = 0; i < 80; ++i) {
-            if (i % 4 == 1) {
-                Item image;
-                image.type = 1;
-                image.createdAt = 1000.0 - i;
-                // i == 41 repeats i == 1's picture; i == 61 cannot be decoded. Every picture
-                // is scaled down, to a height of its own.
-                const int side = i == 41 ? 3 : 2 + i;
-                image.pasteboard = imageArchive(i == 61 ? QByteArray("\x89PNG not really") : pngOf(QSize(2000 + side * 10, side * 3)));
-                builder.addItem(image);
-            } else {
-                builder.addItem(textItem(QStringLiteral("text %1").arg(i), 1000.0 - i));
+        const QByteArray broken("\x89PNG not really");
+        const auto summary = importBuilt(store, [&](PasteDatabaseBuilder &builder) {
+            builder.begin();
+            for (int i = 0; i < 80; ++i) {
+                Item item = textItem(QStringLiteral("text %1").arg(i), 1000.0 - i);
+                if (i % 4 == 1) {
+                    // i == 41 repeats i == 1's picture; i == 61 cannot be decoded. Every picture
+                    // is scaled down, to a height of its own.
+                    const int side = i == 41 ? 3 : 2 + i;
+                    item.type = 1;
+                    item.pasteboard = imageArchive(i == 61 ? broken : pngOf(QSize(2000 + side * 10, side * 3)));
+                }
+                builder.addItem(item);
             }
-        }
-        builder.commit();
-        builder.close();
-
-        const auto summary = runImport(store, paste.folder());
-        QVERIFY(summary);
-        QCOMPARE(summary->imported, 79);
-        QCOMPARE(summary->duplicates, 1);
+            builder.commit();
+        });
+        QCOMPARE(summary.value().imported, 79);
+        QCOMPARE(summary.value().duplicates, 1);
 
         const QList<ClipItemPtr> items = store.items();
         QCOMPARE(items.size(), 79);
@@ -364,46 +314,11 @@ private Q_SLOTS:
             }
             QCOMPARE(item->kind(), ClipKind::Image);
             QCOMPARE(item->contentHash(), computeContentHash(std::nullopt, item->imageData()));
-            if (i == 61) {
-                QCOMPARE(item->imageData(), QByteArray("\x89PNG not really"));
-                continue;
-            }
-            const QSize stored = QImage::fromData(*item->imageData(), "PNG").size();
-            QCOMPARE(stored, normalizedImageSize(QSize(2000 + (2 + i) * 10, (2 + i) * 3)));
-        }
-    }
-
-    void cancellingKeepsWhatWasTaken()
-    {
-        StoreFixture store;
-        ReaderFixture paste;
-        PasteDatabaseBuilder(paste.databasePath()).addTexts(100, QStringLiteral("paste "));
-        int asked = 0;
-        // Asked once before the first row, then after each row: stop after row 70.
-        const auto summary = runImport(store, paste.folder(), 500, [&] { return asked++ == 70; });
-        QVERIFY(summary);
-        QCOMPARE(*summary, (PasteImportSummary{70, 0, 0, 0, 0, true}));
-        QCOMPARE(store.items().size(), 70);
-    }
-
-    void logsOneLineWithTheCounts()
-    {
-        StoreFixture store;
-        ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath());
-        builder.addItem(textItem(QStringLiteral("secret text"), 3.0));
-        builder.addItem(textItem(QStringLiteral("secret text"), 2.0));
-        Item unreadable;
-        unreadable.createdAt = 1.0;
-        builder.addItem(unreadable);
-        builder.close();
-        klog::Recorder recorder;
-        QVERIFY(runImport(store, paste.folder()));
-        QCOMPARE(recorder.messages(klog::Category::Import, klog::Level::Default),
-                 QStringList{QStringLiteral("paste import: 1 imported, 1 duplicate, 1 undecodable, 0 beyond limit, cancelled=false")});
-        for (const klog::Line &line : recorder.lines()) {
-            if (line.level != klog::Level::Debug)
-                QVERIFY2(!line.message.contains(QStringLiteral("secret")), qPrintable(line.message));
+            if (i == 61)
+                QCOMPARE(item->imageData(), broken);
+            else
+                QCOMPARE(QImage::fromData(*item->imageData(), "PNG").size(),
+                         normalizedImageSize(QSize(2000 + (2 + i) * 10, (2 + i) * 3)));
         }
     }
 };
