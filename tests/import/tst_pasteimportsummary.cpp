@@ -22,8 +22,6 @@ private Q_SLOTS:
         QTest::newRow("all skipped parts in order") << PasteImportSummary{2, 1, 1, 1500, 0, false}
                                                     << QStringLiteral("Imported 2 items (skipped 1 already here, 1500 older "
                                                                       "than your Keep items limit, 1 unreadable).");
-        QTest::newRow("cancelled before anything") << PasteImportSummary{0, 0, 0, 0, 0, true}
-                                                   << QStringLiteral("Imported 0 items \u2014 stopped early.");
         QTest::newRow("no grouping") << PasteImportSummary{1234567, 0, 0, 0, 0, false}
                                      << QStringLiteral("Imported 1234567 items.");
     }
