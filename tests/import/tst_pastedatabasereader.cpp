@@ -27,10 +27,10 @@ Item textItem(const QString &text, QVariant seconds, QVariant pasteboard = {})
 
 // Builds db.sqlite with what `fill` adds, closes it, and reads the folder.
 ReadResult readBuilt(ReaderFixture &paste, const std::function<void(PasteDatabaseBuilder &)> &fill,
-                     std::optional<qint64> limit = std::nullopt)
+                     std::optional<qint64> limit = std::nullopt, int tables = PasteDatabaseBuilder::AllTables)
 {
     {
-        PasteDatabaseBuilder builder(paste.databasePath());
+        PasteDatabaseBuilder builder(paste.databasePath(), tables);
         fill(builder);
     }
     return paste.read(limit);
@@ -334,15 +334,14 @@ private Q_SLOTS:
     void missingSideTablesAreNoError()
     {
         ReaderFixture paste;
-        PasteDatabaseBuilder builder(paste.databasePath(), PasteDatabaseBuilder::Items);
-        Item item;
-        item.createdAt = 1.0;
-        item.preview = textPreview(QStringLiteral("from the preview"));
-        item.list = 1;
-        item.app = 1;
-        builder.addItem(item);
-        builder.close();
-        const ReadResult result = paste.read();
+        const ReadResult result = readBuilt(paste, [](PasteDatabaseBuilder &builder) {
+            Item item;
+            item.createdAt = 1.0;
+            item.preview = textPreview(QStringLiteral("from the preview"));
+            item.list = 1;
+            item.app = 1;
+            builder.addItem(item);
+        }, std::nullopt, PasteDatabaseBuilder::Items);
         QCOMPARE(result.texts(), QStringList{QStringLiteral("from the preview")});
         QCOMPARE(result.clips.first().pinboard, std::nullopt);
         QCOMPARE(result.clips.first().sourceAppName, std::nullopt);

@@ -53,8 +53,6 @@ private Q_SLOTS:
         const QByteArray plist = binaryPlist(twoItems());
         const QByteArray json = testarchive::json(twoItems());
         QTest::newRow("binary plist") << plist;
-        QTest::newRow("inline marker, binary plist") << QByteArray(1, '\1') + plist;
-        QTest::newRow("json") << json;
         QTest::newRow("inline marker, json") << QByteArray(1, '\1') + json;
         QTest::newRow("raw deflate, json") << rawDeflate(json);
         QTest::newRow("inline marker, raw deflate, plist") << QByteArray(1, '\1') + rawDeflate(plist);

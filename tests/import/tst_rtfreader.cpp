@@ -33,7 +33,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::newRow("letter") << QStringLiteral("libreoffice_letter");
         QTest::newRow("lists") << QStringLiteral("libreoffice_lists");
-        QTest::newRow("plain") << QStringLiteral("libreoffice_plain");
     }
 
     void sameTextAsLibreOffice()
