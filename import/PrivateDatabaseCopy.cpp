@@ -13,8 +13,10 @@
 namespace {
 
 const QString folderPrefix = QStringLiteral("paste-import-");
-// The files beside a database that hold committed data not yet in it.
-const QStringList companionSuffixes = {QStringLiteral("-wal"), QStringLiteral("-shm")};
+// The files beside a database that SQLite needs to read it as last committed: the log that
+// holds committed data not yet in it, or the journal of a transaction cut short, whose
+// changes are already in the file and are rolled back in the copy.
+const QStringList companionSuffixes = {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")};
 
 QString systemReason(int error)
 {

@@ -228,6 +228,36 @@ private Q_SLOTS:
         QCOMPARE(paste.leftovers(), QStringList());
     }
 
+    // A transaction cut short leaves a journal beside a file that already holds some of its
+    // changes. Read without the journal, the copy showed rows that were never committed.
+    void interruptedTransactionIsRolledBackInTheCopy()
+    {
+        QTemporaryDir source;
+        const QString original = source.filePath(QStringLiteral("db.sqlite"));
+        PasteDatabaseBuilder builder(original, PasteDatabaseBuilder::AllTables, false);
+        builder.addTexts(2000, QStringLiteral("committed "));
+        // A small page cache spills the transaction into the file before it ends.
+        builder.exec("PRAGMA cache_size = 10");
+        builder.begin();
+        builder.exec(QByteArray("UPDATE ZITEMDATAENTITY SET ZRAWPASTEBOARDITEMS = X'"
+                                + textArchive(QStringLiteral("never committed")).toHex() + "'")
+                         .constData());
+        ReaderFixture paste;
+        QVERIFY(QFile::copy(original, paste.databasePath()));
+        QVERIFY(QFile::copy(original + QStringLiteral("-journal"), paste.databasePath() + QStringLiteral("-journal")));
+        builder.exec("ROLLBACK");
+
+        const auto before = paste.snapshot();
+        const ReadResult result = paste.read();
+        QCOMPARE(result.failureText(), QString());
+        const QStringList texts = result.texts();
+        QCOMPARE(texts.size(), 2000);
+        QVERIFY(!texts.contains(QStringLiteral("never committed")));
+        // Rolled back in the copy only.
+        QCOMPARE(paste.snapshot(), before);
+        QCOMPARE(paste.leftovers(), QStringList());
+    }
+
     void limitCountsHistoryRowsOnly()
     {
         ReaderFixture paste;
