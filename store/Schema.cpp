@@ -471,16 +471,20 @@ StoreResult<int> storedVersion(sql::Connection &connection)
     return int(*version);
 }
 
-StoreResult<int> indexWaitingRows(sql::Connection &connection, int limit)
+StoreResult<bool> rowsWaitForIndex(sql::Connection &connection)
 {
-    auto waiting = connection.cached(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1)").arg(pendingIndexTable));
+    auto waiting = connection.queryInt64(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1)").arg(pendingIndexTable));
     if (!waiting)
         return waiting.error();
-    const bool any = (*waiting)->next() && (*waiting)->int64(0) != 0;
-    if ((*waiting)->hasError())
-        return (*waiting)->error();
-    (*waiting)->reset();
-    if (!any)
+    return *waiting != 0;
+}
+
+StoreResult<int> indexWaitingRows(sql::Connection &connection, int limit)
+{
+    auto waiting = rowsWaitForIndex(connection);
+    if (!waiting)
+        return waiting.error();
+    if (!*waiting)
         return 0;
 
     // Both statements take the same rows: no other writer runs inside the transaction.

@@ -53,6 +53,9 @@ StoreResult<void> configureConnection(sql::Connection &connection);
 // is not one of ours or is newer. Reads only, so a foreign file is left as it was.
 StoreResult<int> storedVersion(sql::Connection &connection);
 
+// Whether folded rows wait to enter the substring index.
+StoreResult<bool> rowsWaitForIndex(sql::Connection &connection);
+
 // Indexes up to `limit` of the folded rows that wait for it, oldest first, in one
 // transaction; gives how many it took. Writes nothing when none wait.
 StoreResult<int> indexWaitingRows(sql::Connection &connection, int limit);

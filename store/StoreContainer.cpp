@@ -149,8 +149,7 @@ StoreResult<void> StoreContainer::open()
     m_searchIndexer = std::make_unique<SearchIndexer>(m_coordinator, m_description.searchIndexPauseMs);
     m_coordinator->setSearchIndexer(m_searchIndexer.get());
     // Rows left waiting by an earlier run or another program.
-    if (auto waiting = (*connection)->queryInt64(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1)").arg(schema::pendingIndexTable));
-        waiting && *waiting)
+    if (auto waiting = schema::rowsWaitForIndex(**connection); waiting && *waiting)
         m_searchIndexer->rowsMayBeWaiting();
 
     if (!inMemory && m_description.remoteChangeNotifications) {
