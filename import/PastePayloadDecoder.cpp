@@ -38,8 +38,11 @@ Expected<QByteArray, Failure> readExternalValue(const QByteArray &blob, const QS
     QFile file(info.filePath());
     if (!file.open(QIODevice::ReadOnly))
         return unexpected(Failure(DecodeError::externalFileMissing));
-    QByteArray value = file.read(maxBytes + 1);
-    if (value.size() > maxBytes || file.error() != QFileDevice::NoError)
+    // Asking for the limit would allocate all of it: ask for the size found, and one byte
+    // more to notice a file that grew since.
+    const qint64 expected = info.size();
+    QByteArray value = file.read(expected + 1);
+    if (value.size() != expected || file.error() != QFileDevice::NoError)
         return unexpected(Failure(DecodeError::externalFileMissing));
     return value;
 }

@@ -177,7 +177,7 @@ void DesktopEntryIndex::scan()
             QFile file(path);
             if (file.size() > maxEntryBytes || !file.open(QIODevice::ReadOnly))
                 continue;
-            const std::optional<DesktopEntry> entry = parseDesktopEntry(file.read(maxEntryBytes), id, m_locale);
+            const std::optional<DesktopEntry> entry = parseDesktopEntry(file.read(file.size()), id, m_locale);
             // A hidden entry still hides the same id in folders of lower precedence.
             m_byId.insert(id, entry ? m_entries.size() : -1);
             if (!entry)
