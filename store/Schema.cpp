@@ -426,8 +426,9 @@ StoreResult<void> configureConnection(sql::Connection &connection)
         return connection.lastError(rc);
     // WAL makes each commit durable against a killed process; NORMAL keeps commits fast
     // and the file consistent after power loss (the last commits may then be lost).
+    // A log grown long during a burst of saves is cut back when it starts over.
     return connection.exec(QStringLiteral("PRAGMA synchronous = NORMAL; PRAGMA cache_size = -8192; "
-                                          "PRAGMA temp_store = MEMORY"));
+                                          "PRAGMA temp_store = MEMORY; PRAGMA journal_size_limit = 4194304"));
 }
 
 StoreResult<void> createSchemaVersion(sql::Connection &connection, const ObjectModel &model, int version)

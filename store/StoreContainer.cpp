@@ -6,6 +6,7 @@
 #include "store/StoreCoordinator.h"
 #include "store/StoreFiles.h"
 #include "store/TransactionHistory.h"
+#include "store/WalCheckpointer.h"
 #include "store/sql/SqlConnection.h"
 
 #include "platform/log/Log.h"
@@ -128,6 +129,7 @@ StoreResult<void> StoreContainer::open()
         return connection.error();
     if (auto configured = schema::configureConnection(**connection); !configured)
         return configured;
+    WalCheckpointer::watchCommits(**connection, m_coordinator.get());
     if (!inMemory) {
         // Know the file before changing anything in it.
         if (auto version = schema::storedVersion(**connection); !version)
@@ -148,6 +150,8 @@ StoreResult<void> StoreContainer::open()
     m_coordinator->setOpenStore(opened, connectionPath, *identifier);
     m_searchIndexer = std::make_unique<SearchIndexer>(m_coordinator, m_description.searchIndexPauseMs);
     m_coordinator->setSearchIndexer(m_searchIndexer.get());
+    m_walCheckpointer = std::make_unique<WalCheckpointer>(m_coordinator);
+    m_coordinator->setWalCheckpointer(m_walCheckpointer.get());
     // Rows left waiting by an earlier run or another program.
     if (auto waiting = schema::rowsWaitForIndex(**connection); waiting && *waiting)
         m_searchIndexer->rowsMayBeWaiting();
@@ -203,6 +207,8 @@ void StoreContainer::close()
     m_pollTimer.stop();
     m_coordinator->setSearchIndexer(nullptr);
     m_searchIndexer.reset();
+    m_coordinator->setWalCheckpointer(nullptr);
+    m_walCheckpointer.reset();
     for (const auto &context : m_coordinator->contexts()) {
         if (context == m_viewContext)
             context->attachConnection(nullptr);

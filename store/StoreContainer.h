@@ -13,6 +13,7 @@
 #include <optional>
 
 class SearchIndexer;
+class WalCheckpointer;
 class StoreContext;
 class StoreCoordinator;
 
@@ -107,6 +108,7 @@ private:
     std::shared_ptr<StoreCoordinator> m_coordinator;
     std::shared_ptr<StoreContext> m_viewContext;
     std::unique_ptr<SearchIndexer> m_searchIndexer;
+    std::unique_ptr<WalCheckpointer> m_walCheckpointer;
 
     QTimer m_pollTimer;
     qint64 m_dataVersion = -1;

@@ -3,6 +3,7 @@
 #include "store/Schema.h"
 #include "store/SearchIndexer.h"
 #include "store/StoreContext.h"
+#include "store/WalCheckpointer.h"
 #include "store/sql/SqlConnection.h"
 
 #include <QMutexLocker>
@@ -65,6 +66,7 @@ StoreResult<std::unique_ptr<sql::Connection>> StoreCoordinator::openConnection()
         return connection.error();
     if (auto configured = schema::configureConnection(**connection); !configured)
         return configured.error();
+    WalCheckpointer::watchCommits(**connection, this);
     return connection;
 }
 
@@ -80,6 +82,19 @@ void StoreCoordinator::searchIndexRowsMayWait() const
     QMutexLocker locker(&m_mutex);
     if (m_searchIndexer)
         m_searchIndexer->rowsMayBeWaiting();
+}
+
+void StoreCoordinator::setWalCheckpointer(WalCheckpointer *checkpointer)
+{
+    QMutexLocker locker(&m_mutex);
+    m_walCheckpointer = checkpointer;
+}
+
+void StoreCoordinator::walGrew() const
+{
+    QMutexLocker locker(&m_mutex);
+    if (m_walCheckpointer)
+        m_walCheckpointer->logGrew();
 }
 
 void StoreCoordinator::addContext(const std::shared_ptr<StoreContext> &context)

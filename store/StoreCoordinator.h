@@ -13,6 +13,7 @@
 
 class SearchIndexer;
 class StoreContext;
+class WalCheckpointer;
 namespace sql {
 class Connection;
 }
@@ -41,6 +42,9 @@ public:
     // The open store's indexer, told after each save that adds rows; none when closed.
     void setSearchIndexer(SearchIndexer *indexer);
     void searchIndexRowsMayWait() const;
+    // The open store's checkpointer, told when a commit leaves the log long; none when closed.
+    void setWalCheckpointer(WalCheckpointer *checkpointer);
+    void walGrew() const;
 
     void addContext(const std::shared_ptr<StoreContext> &context);
     QList<std::shared_ptr<StoreContext>> contexts() const;
@@ -56,5 +60,6 @@ private:
     QString m_connectionPath;
     QString m_storeIdentifier;
     SearchIndexer *m_searchIndexer = nullptr;
+    WalCheckpointer *m_walCheckpointer = nullptr;
     std::vector<std::weak_ptr<StoreContext>> m_contexts;
 };

@@ -4,6 +4,8 @@
 #include "store/TextFolding.h"
 #include "store/sql/SqlConnection.h"
 
+#include <QRandomGenerator>
+
 #include <sqlite3.h>
 
 using namespace Qt::StringLiterals;
@@ -182,6 +184,42 @@ private Q_SLOTS:
         QVERIFY(container.indexWaitingRows());
         QCOMPARE(waitingRows(**raw), 0);
         QVERIFY(indexIsExact(**raw));
+    }
+
+    void savesLeaveTheLogToTheCheckpointer()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Kestrelnote.sqlite"_s);
+        StoreContainer container(u"Kestrelnote"_s);
+        container.storeDescription().path = path;
+        QVERIFY(container.loadPersistentStore());
+        const qint64 emptySize = QFileInfo(path).size();
+        const auto background = container.newBackgroundContext();
+        auto saveImages = [&](int count) {
+            background->performAndWait([&] {
+                for (int i = 0; i < count; ++i) {
+                    QByteArray bytes(100'000, Qt::Uninitialized);
+                    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+                    const auto item = background->insert<ClipItem>();
+                    item->setKind(ClipKind::Image);
+                    item->setImageData(bytes);
+                }
+                QVERIFY(background->save());
+            });
+        };
+        // 8 MB: past the length at which the checkpointer is asked to copy the log back,
+        // far below the one at which a save would do it itself.
+        for (int batch = 0; batch < 4; ++batch)
+            saveImages(20);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > emptySize + 8'000'000, 20000);
+
+        // The next save starts the log over, cut back to its limit.
+        saveImages(1);
+        QVERIFY(QFileInfo(path + u"-wal"_s).size() <= 4 * 1024 * 1024);
+        StoreContainer reopened(u"Kestrelnote"_s);
+        reopened.storeDescription().path = path;
+        QVERIFY(reopened.loadPersistentStore());
+        QCOMPARE(*reopened.viewContext()->count(FetchRequest::of<ClipItem>()), 81);
     }
 
     void aStoreMissingPartsIsUnknown_data()
