@@ -136,8 +136,12 @@ std::optional<QString> Compiler::compileSearch(const QStringList &attributes, co
         // (CROSS JOIN: from the short waiting list, never by scanning every folded row).
         const QString indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
                                     .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)));
-        return QStringLiteral("t.pk IN (%1 UNION ALL SELECT f.pk FROM %2 p CROSS JOIN %3 f ON f.pk = p.pk WHERE %4)")
-            .arg(indexed, schema::pendingIndexTable, schema::foldedTable, anyTest());
+        // One trigram matches a good share of all items: walking the list's own order and
+        // testing each key against the matches ("+" keeps SQLite from looking each match up
+        // and sorting them) took half the time at 100,000 items. Longer texts match few.
+        const QString key = codePointCount(folded) == minimumIndexedLength ? QStringLiteral("+t.pk") : QStringLiteral("t.pk");
+        return QStringLiteral("%1 IN (%2 UNION ALL SELECT f.pk FROM %3 p CROSS JOIN %4 f ON f.pk = p.pk WHERE %5)")
+            .arg(key, indexed, schema::pendingIndexTable, schema::foldedTable, anyTest());
     }
     // One character is answered from each row's distinct characters, a short row per item.
     // Two characters read every folded text: most pairs are common, and testing the

@@ -153,6 +153,7 @@ private Q_SLOTS:
         QTest::newRow("search: title") << search(u"cv"_s) << QStringList{u"Résumé of the year"_s};
         QTest::newRow("search: source") << search(u"PATE"_s) << QStringList{u"RESUME"_s};
         QTest::newRow("search: file name") << search(u"report"_s) << QStringList{u"http://files/report.txt"_s};
+        QTest::newRow("search: one trigram") << search(u"SUM"_s) << resumes;
         QTest::newRow("search: two letters apart are no match")
             << search(u"EA"_s) << QStringList{u"Résumé of the year"_s, u" http://leading.space"_s};
         QTest::newRow("search: one letter in a title or a text")
