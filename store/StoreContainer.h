@@ -13,9 +13,9 @@
 #include <optional>
 
 class SearchIndexer;
-class WalCheckpointer;
 class StoreContext;
 class StoreCoordinator;
+class WalCheckpointer;
 
 // Where and how the store is opened.
 struct StoreDescription {
