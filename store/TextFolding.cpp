@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -110,15 +111,21 @@ QString stripMarks(const QString &decomposed)
 }
 
 // The fold of each BMP character taken alone, where that is its fold within any text: its
-// decomposition is one unit or nothing once marks are stripped and case folded, and every mark
-// in it is stripped, so that reordering marks cannot change the result. Other characters
-// (Hangul syllables, surrogates, kept combining marks) fold with the whole text.
+// decomposition has no surrogates and every mark in it is stripped, so that reordering marks
+// cannot change the result. Such folds may also be several units (a Hangul syllable to its
+// letters, which are never reordered). Other characters (surrogates, kept combining marks)
+// fold with the whole text.
 constexpr char16_t foldsToNothing = 0xFFFE;
 constexpr char16_t foldsOnlyInText = 0xFFFF;
 
-std::vector<char16_t> makeCharacterFolds()
+struct CharacterFolds {
+    std::vector<char16_t> single = std::vector<char16_t>(0x10000, foldsOnlyInText);
+    QHash<char16_t, QString> several;
+};
+
+CharacterFolds makeCharacterFolds()
 {
-    std::vector<char16_t> folds(0x10000, foldsOnlyInText);
+    CharacterFolds folds;
     for (char32_t c = 0; c < 0x10000; ++c) {
         if (QChar::isSurrogate(c))
             continue;
@@ -131,26 +138,52 @@ std::vector<char16_t> makeCharacterFolds()
         if (!alone)
             continue;
         const QString folded = stripMarks(decomposition).toCaseFolded();
+        const bool plainUnits = std::all_of(folded.cbegin(), folded.cend(), [](QChar unit) {
+            return !unit.isSurrogate() && unit.unicode() < foldsToNothing;
+        });
         if (folded.isEmpty())
-            folds[c] = foldsToNothing;
-        else if (folded.size() == 1 && folded[0].unicode() < foldsToNothing)
-            folds[c] = folded[0].unicode();
+            folds.single[c] = foldsToNothing;
+        else if (!plainUnits)
+            continue;
+        else if (folded.size() == 1)
+            folds.single[c] = folded[0].unicode();
+        else
+            folds.several.insert(char16_t(c), folded);
     }
+    return folds;
+}
+
+const CharacterFolds &characterFolds()
+{
+    static const CharacterFolds folds = makeCharacterFolds();
     return folds;
 }
 
 // Folding each character through the table costs a fraction of decomposing the whole text.
 std::optional<QString> foldCharacterwise(QStringView text)
 {
-    static const std::vector<char16_t> folds = makeCharacterFolds();
+    const CharacterFolds &folds = characterFolds();
     QString result(text.size(), Qt::Uninitialized);
     QChar *out = result.data();
-    for (QChar c : text) {
-        const char16_t folded = folds[c.unicode()];
-        if (folded == foldsOnlyInText)
-            return std::nullopt;
-        if (folded != foldsToNothing)
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t folded = folds.single[text[i].unicode()];
+        if (folded == foldsToNothing)
+            continue;
+        if (folded != foldsOnlyInText) {
             *out++ = QChar(folded);
+            continue;
+        }
+        const auto several = folds.several.constFind(text[i].unicode());
+        if (several == folds.several.cend())
+            return std::nullopt;
+        // Room for the rest of the text as well, each unit folding to one.
+        const qsizetype written = out - result.constData();
+        const qsizetype needed = written + several->size() + (text.size() - i - 1);
+        if (needed > result.size()) {
+            result.resize(std::max(needed, result.size() + result.size() / 2));
+            out = result.data() + written;
+        }
+        out = std::copy(several->cbegin(), several->cend(), out);
     }
     result.truncate(out - result.constData());
     return result;
