@@ -1,5 +1,7 @@
 #include "store/TextFolding.h"
 
+#include "store/Utf8Text.h"
+
 #include <sqlite3.h>
 
 #include <QHash>
@@ -189,6 +191,96 @@ std::optional<QString> foldCharacterwise(QStringView text)
     return result;
 }
 
+// The UTF-8 of each BMP character's fold, so that stored texts fold without being decoded
+// into UTF-16 and encoded back: an entry is the offset of the fold in `bytes` and its length.
+struct Utf8Folds {
+    static constexpr quint8 onlyInText = 0xFF;
+    struct Entry {
+        quint32 offset = 0;
+        quint8 length = onlyInText;
+    };
+    std::vector<Entry> entries = std::vector<Entry>(0x10000);
+    QByteArray bytes;
+};
+
+Utf8Folds makeUtf8Folds()
+{
+    const CharacterFolds &folds = characterFolds();
+    Utf8Folds utf8;
+    for (char32_t c = 0; c < 0x10000; ++c) {
+        const char16_t single = folds.single[c];
+        QString folded;
+        if (single == foldsOnlyInText) {
+            const auto several = folds.several.constFind(char16_t(c));
+            if (several == folds.several.cend())
+                continue;
+            folded = *several;
+        } else if (single != foldsToNothing) {
+            folded = QChar(single);
+        }
+        const QByteArray encoded = folded.toUtf8();
+        utf8.entries[c] = {quint32(utf8.bytes.size()), quint8(encoded.size())};
+        utf8.bytes += encoded;
+    }
+    return utf8;
+}
+
+const Utf8Folds &utf8Folds()
+{
+    static const Utf8Folds folds = makeUtf8Folds();
+    return folds;
+}
+
+// The code point of a well-formed UTF-8 sequence of at most three bytes at data[i], with its
+// length; nothing for anything else (four-byte sequences, overlong forms, surrogates,
+// truncation), which the decoding path handles.
+std::optional<std::pair<char16_t, int>> bmpCodePointAt(const unsigned char *data, qsizetype i, qsizetype size)
+{
+    const unsigned char lead = data[i];
+    auto continuation = [&](qsizetype at, unsigned char low = 0x80, unsigned char high = 0xBF) {
+        return at < size && data[at] >= low && data[at] <= high;
+    };
+    if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1))
+        return std::pair{char16_t(((lead & 0x1F) << 6) | (data[i + 1] & 0x3F)), 2};
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+        if (continuation(i + 1, low, high) && continuation(i + 2))
+            return std::pair{char16_t(((lead & 0x0F) << 12) | ((data[i + 1] & 0x3F) << 6) | (data[i + 2] & 0x3F)), 3};
+    }
+    return std::nullopt;
+}
+
+// Folds UTF-8 character by character through the table; nothing when a character needs the
+// whole text (or is not plain BMP UTF-8).
+std::optional<QByteArray> foldUtf8Characterwise(const unsigned char *data, qsizetype size)
+{
+    const Utf8Folds &folds = utf8Folds();
+    QByteArray result(size + size / 8 + 16, Qt::Uninitialized);
+    qsizetype written = 0;
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char lead = data[i];
+        if (lead < 0x80) {
+            result[written++] = char(lead >= 'A' && lead <= 'Z' ? lead + 32 : lead);
+            ++i;
+            continue;
+        }
+        const auto codePoint = bmpCodePointAt(data, i, size);
+        if (!codePoint)
+            return std::nullopt;
+        const Utf8Folds::Entry entry = folds.entries[codePoint->first];
+        if (entry.length == Utf8Folds::onlyInText)
+            return std::nullopt;
+        if (written + entry.length > result.size())
+            result.resize(std::max(written + entry.length + (size - i), result.size() + result.size() / 2));
+        std::copy_n(folds.bytes.constData() + entry.offset, entry.length, result.data() + written);
+        written += entry.length;
+        i += codePoint->second;
+    }
+    result.truncate(written);
+    return result;
+}
+
 TextComparison comparisonFromInt(int mode)
 {
     switch (mode) {
@@ -210,7 +302,7 @@ bool isAsciiUtf8(const char *data, qsizetype size)
 QString textArgument(sqlite3_value *value)
 {
     const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(value));
-    return QString::fromUtf8(data, sqlite3_value_bytes(value));
+    return textFromUtf8(QByteArrayView(data, sqlite3_value_bytes(value)));
 }
 
 // Folds only as much of a long UTF-8 text as is needed to decide whether it starts with
@@ -223,13 +315,13 @@ bool utf8StartsWithFolded(const char *data, qsizetype size, const QString &folde
     qsizetype take = 4 * foldedNeedle.size() + 64;
     while (true) {
         if (take >= size) {
-            const QString folded = foldText(QString::fromUtf8(data, size), comparison);
+            const QString folded = foldText(textFromUtf8(QByteArrayView(data, size)), comparison);
             return folded.startsWith(foldedNeedle);
         }
         qsizetype end = take;
         while (end > 0 && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80)
             --end;
-        const QString folded = foldText(QString::fromUtf8(data, end), comparison);
+        const QString folded = foldText(textFromUtf8(QByteArrayView(data, end)), comparison);
         if (folded.size() > foldedNeedle.size())
             return folded.startsWith(foldedNeedle);
         take *= 2;
@@ -270,14 +362,14 @@ void sqlFold(sqlite3_context *context, int, sqlite3_value **argv)
     const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(argv[0]));
     const qsizetype size = sqlite3_value_bytes(argv[0]);
     // Most texts are ASCII, which folds byte by byte without decoding.
-    if (comparison != TextComparison::Exact && isAsciiUtf8(data, size)) {
+    if (comparison == TextComparison::CaseInsensitive && isAsciiUtf8(data, size)) {
         QByteArray folded(size, Qt::Uninitialized);
         for (qsizetype i = 0; i < size; ++i)
             folded[i] = data[i] >= 'A' && data[i] <= 'Z' ? char(data[i] + 32) : data[i];
         sqlite3_result_text64(context, folded.constData(), sqlite3_uint64(size), SQLITE_TRANSIENT, SQLITE_UTF8);
         return;
     }
-    const QByteArray folded = foldText(QString::fromUtf8(data, size), comparison).toUtf8();
+    const QByteArray folded = foldUtf8(QByteArrayView(data, size), comparison);
     sqlite3_result_text64(context, folded.constData(), sqlite3_uint64(folded.size()),
                           SQLITE_TRANSIENT, SQLITE_UTF8);
 }
@@ -367,6 +459,15 @@ QString foldText(QStringView text, TextComparison comparison)
         return stripMarks(decomposed(text)).toCaseFolded();
     }
     return text.toString();
+}
+
+QByteArray foldUtf8(QByteArrayView text, TextComparison comparison)
+{
+    if (comparison == TextComparison::CaseDiacriticInsensitive) {
+        if (auto folded = foldUtf8Characterwise(reinterpret_cast<const unsigned char *>(text.data()), text.size()))
+            return *std::move(folded);
+    }
+    return foldText(textFromUtf8(text), comparison).toUtf8();
 }
 
 bool foldedContains(QStringView haystack, QStringView needle, TextComparison comparison)

@@ -2,6 +2,7 @@
 
 #include "store/TextComparison.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -13,6 +14,8 @@ struct sqlite3;
 // The comparable form of a text: case folded for [c]; decomposed, stripped of combining
 // marks and case folded for [cd] ("Résumé" and "RESUME" both fold to "resume").
 QString foldText(QStringView text, TextComparison comparison);
+// The same for a UTF-8 text, giving UTF-8: what the store keeps as a text's folded copy.
+QByteArray foldUtf8(QByteArrayView text, TextComparison comparison);
 
 // Each of these folds both sides; an empty needle never matches.
 bool foldedContains(QStringView haystack, QStringView needle, TextComparison comparison);

@@ -1,5 +1,7 @@
 #include "store/sql/SqlConnection.h"
 
+#include "store/Utf8Text.h"
+
 #include <sqlite3.h>
 
 namespace sql {
@@ -144,7 +146,7 @@ QString Statement::text(int column) const
 {
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
     const int size = sqlite3_column_bytes(m_statement, column);
-    return QString::fromUtf8(data, size);
+    return textFromUtf8(QByteArrayView(data, size));
 }
 
 QByteArray Statement::blob(int column) const

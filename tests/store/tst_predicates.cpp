@@ -116,6 +116,7 @@ private Q_SLOTS:
         while (text.size() < 40'000)
             text += units[random.bounded(int(units.size()))];
         QCOMPARE(foldText(text, cd), foldedAsAWhole(text));
+        QCOMPARE(foldUtf8(text.toUtf8(), cd), foldedAsAWhole(text).toUtf8());
 
         const QStringList companies{u"A%1b"_s, u"%1\u0301\u0327"_s, u"\u0327%1\u0301É"_s, u"ß%1한"_s,
                                     u"%1\u1BF2"_s, u"%1\U0001D165\U0001D16D%1"_s};
@@ -125,11 +126,17 @@ private Q_SLOTS:
                 continue;
             for (const QString &company : companies) {
                 const QString text = company.arg(QChar(char16_t(c)));
-                if (foldText(text, cd) != foldedAsAWhole(text) && ++differing < 10)
+                const QString whole = foldedAsAWhole(text);
+                if ((foldText(text, cd) != whole || foldUtf8(text.toUtf8(), cd) != whole.toUtf8()) && ++differing < 10)
                     qWarning("U+%04X in %s", unsigned(c), qPrintable(company));
             }
         }
         QCOMPARE(differing, 0);
+
+        // Malformed UTF-8 (overlong, a surrogate, past U+10FFFF, cut short, a stray
+        // continuation byte) folds as its decoding does.
+        for (const QByteArray bytes : {"A\xC0\x80", "\xED\xA0\x80É", "\xF4\x90\x80\x80", "É\xE2\x82", "\x80" "b", "\xEF\xBF\xBF"})
+            QCOMPARE(foldUtf8(bytes, cd), foldText(QString::fromUtf8(bytes), cd).toUtf8());
     }
 
     void storeAndMemoryAgree_data()

@@ -288,6 +288,28 @@ private Q_SLOTS:
         QVERIFY(view->save());
         QVERIFY(next->objectId().uriRepresentation() != uri);
     }
+
+    // Text comes back character for character, a byte order mark at the start included, and
+    // a search finds it the same way in the store and in memory.
+    void textsComeBackAsSaved()
+    {
+        TestStore store;
+        const QStringList texts{u"\uFEFFmarked"_s, u"\uFEFF\uFEFFtwice 😀"_s, u"nul\0inside"_s};
+        for (const QString &text : texts)
+            insertText(store.view(), text);
+        QVERIFY(store.view()->save());
+        auto background = store.container->newBackgroundContext();
+        background->performAndWait([&] {
+            FetchRequest request = FetchRequest::of<ClipItem>();
+            request.setSortDescriptors({{u"createdAt"_s, true}});
+            QStringList read;
+            for (const ClipItemPtr &item : *background->fetch<ClipItem>(request))
+                read.append(item->plainText().value_or(QString()));
+            QCOMPARE(read, texts);
+            request.setPredicate(Predicate::contains(u"plainText"_s, u"\uFEFFTWICE"_s, TextComparison::CaseDiacriticInsensitive));
+            QCOMPARE(background->count(request).value(), 1);
+        });
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStoreContexts)
