@@ -2,8 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <QByteArray>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -14,19 +19,18 @@ namespace {
 
 // SQLite writes each frame of the write-ahead log as two writes, its 24-byte header and then
 // its page: two system calls for every 4 KB saved, a fifth of a batch save's time. This layer
-// over the platform's file system gathers the consecutive writes of one transaction to the
-// log and hands them to the system as one. A commit frame ends the gathering, so a commit is
+// over another file system gathers the consecutive writes of one transaction to the log and
+// hands them down as one. A commit frame ends the gathering, so a commit is
 // in the file before SQLite publishes it to other connections, and a failed write is
 // reported by the write of the commit frame. Anything else that could see the file (reading
 // it, its size, a sync, a truncation, closing it) also writes out first.
-constexpr const char *vfsName = "kestrelnote-log-writes";
 constexpr size_t frameHeaderSize = 24;
-// The most the platform file system writes in one call.
+// The most SQLite's Unix file system writes in one call.
 constexpr size_t largestGathering = 0x1ffff;
 
-sqlite3_vfs *platformVfs = nullptr;
-sqlite3_vfs layerVfs;
-sqlite3_io_methods layerMethods;
+// One method table for each version a file below may have, so the layer offers no call
+// the file below lacks.
+sqlite3_io_methods layerMethods[3];
 
 struct LayerFile {
     sqlite3_file base;
@@ -111,12 +115,17 @@ int fileClose(sqlite3_file *base)
     return written != SQLITE_OK ? written : closed;
 }
 
-int vfsOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *base, int flags, int *outFlags)
+sqlite3_vfs *below(sqlite3_vfs *layer)
+{
+    return static_cast<sqlite3_vfs *>(layer->pAppData);
+}
+
+int vfsOpen(sqlite3_vfs *layer, sqlite3_filename name, sqlite3_file *base, int flags, int *outFlags)
 {
     auto *file = new (base) LayerFile;
     file->real = reinterpret_cast<sqlite3_file *>(file + 1);
     file->isLog = (flags & SQLITE_OPEN_WAL) != 0;
-    const int rc = platformVfs->xOpen(platformVfs, name, file->real, flags, outFlags);
+    const int rc = below(layer)->xOpen(below(layer), name, file->real, flags, outFlags);
     if (rc != SQLITE_OK) {
         if (file->real->pMethods)
             file->real->pMethods->xClose(file->real);
@@ -124,81 +133,99 @@ int vfsOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *base, int flags,
         base->pMethods = nullptr;
         return rc;
     }
-    // The real file's methods decide which optional calls exist.
-    base->pMethods = &layerMethods;
+    base->pMethods = &layerMethods[std::clamp(file->real->pMethods->iVersion, 1, 3) - 1];
     return SQLITE_OK;
 }
 
-void registerLayer()
+void fillMethods()
 {
-    platformVfs = sqlite3_vfs_find(nullptr);
-    if (!platformVfs)
-        return;
-    layerVfs = *platformVfs;
-    layerVfs.szOsFile = int(sizeof(LayerFile)) + platformVfs->szOsFile;
-    layerVfs.zName = vfsName;
-    layerVfs.pNext = nullptr;
-    layerVfs.xOpen = vfsOpen;
-    // Everything about paths, time and randomness is the platform's.
-    layerVfs.xDelete = [](sqlite3_vfs *, const char *name, int syncDir) {
-        return platformVfs->xDelete(platformVfs, name, syncDir);
-    };
-    layerVfs.xAccess = [](sqlite3_vfs *, const char *name, int flags, int *result) {
-        return platformVfs->xAccess(platformVfs, name, flags, result);
-    };
-    layerVfs.xFullPathname = [](sqlite3_vfs *, const char *name, int size, char *out) {
-        return platformVfs->xFullPathname(platformVfs, name, size, out);
-    };
-    layerVfs.xDlOpen = nullptr;
-    layerVfs.xDlError = nullptr;
-    layerVfs.xDlSym = nullptr;
-    layerVfs.xDlClose = nullptr;
-    layerVfs.xRandomness = [](sqlite3_vfs *, int size, char *out) {
-        return platformVfs->xRandomness(platformVfs, size, out);
-    };
-    layerVfs.xSleep = [](sqlite3_vfs *, int microseconds) { return platformVfs->xSleep(platformVfs, microseconds); };
-    layerVfs.xCurrentTime = [](sqlite3_vfs *, double *now) { return platformVfs->xCurrentTime(platformVfs, now); };
-    layerVfs.xGetLastError = [](sqlite3_vfs *, int size, char *out) {
-        return platformVfs->xGetLastError(platformVfs, size, out);
-    };
-    layerVfs.xCurrentTimeInt64 = [](sqlite3_vfs *, sqlite3_int64 *now) {
-        return platformVfs->xCurrentTimeInt64(platformVfs, now);
-    };
-    layerVfs.xSetSystemCall = nullptr;
-    layerVfs.xGetSystemCall = nullptr;
-    layerVfs.xNextSystemCall = nullptr;
-    layerVfs.iVersion = 2;
-
     using F = sqlite3_io_methods;
-    layerMethods.iVersion = 3;
-    layerMethods.xClose = fileClose;
-    layerMethods.xRead = afterWriteOut<&F::xRead, int, void *, int, sqlite3_int64>;
-    layerMethods.xWrite = fileWrite;
-    layerMethods.xTruncate = afterWriteOut<&F::xTruncate, int, sqlite3_int64>;
-    layerMethods.xSync = afterWriteOut<&F::xSync, int, int>;
-    layerMethods.xFileSize = afterWriteOut<&F::xFileSize, int, sqlite3_int64 *>;
-    layerMethods.xLock = passOn<&F::xLock, int, int>;
-    layerMethods.xUnlock = passOn<&F::xUnlock, int, int>;
-    layerMethods.xCheckReservedLock = passOn<&F::xCheckReservedLock, int, int *>;
-    layerMethods.xFileControl = afterWriteOut<&F::xFileControl, int, int, void *>;
-    layerMethods.xSectorSize = passOn<&F::xSectorSize, int>;
-    layerMethods.xDeviceCharacteristics = passOn<&F::xDeviceCharacteristics, int>;
-    layerMethods.xShmMap = passOn<&F::xShmMap, int, int, int, int, void volatile **>;
-    layerMethods.xShmLock = passOn<&F::xShmLock, int, int, int, int>;
-    layerMethods.xShmBarrier = passOn<&F::xShmBarrier, void>;
-    layerMethods.xShmUnmap = passOn<&F::xShmUnmap, int, int>;
-    layerMethods.xFetch = passOn<&F::xFetch, int, sqlite3_int64, int, void **>;
-    layerMethods.xUnfetch = passOn<&F::xUnfetch, int, sqlite3_int64, void *>;
-    sqlite3_vfs_register(&layerVfs, 0);
+    sqlite3_io_methods methods{};
+    methods.xClose = fileClose;
+    methods.xRead = afterWriteOut<&F::xRead, int, void *, int, sqlite3_int64>;
+    methods.xWrite = fileWrite;
+    methods.xTruncate = afterWriteOut<&F::xTruncate, int, sqlite3_int64>;
+    methods.xSync = afterWriteOut<&F::xSync, int, int>;
+    methods.xFileSize = afterWriteOut<&F::xFileSize, int, sqlite3_int64 *>;
+    methods.xLock = passOn<&F::xLock, int, int>;
+    methods.xUnlock = passOn<&F::xUnlock, int, int>;
+    methods.xCheckReservedLock = passOn<&F::xCheckReservedLock, int, int *>;
+    methods.xFileControl = afterWriteOut<&F::xFileControl, int, int, void *>;
+    methods.xSectorSize = passOn<&F::xSectorSize, int>;
+    methods.xDeviceCharacteristics = passOn<&F::xDeviceCharacteristics, int>;
+    methods.xShmMap = passOn<&F::xShmMap, int, int, int, int, void volatile **>;
+    methods.xShmLock = passOn<&F::xShmLock, int, int, int, int>;
+    methods.xShmBarrier = passOn<&F::xShmBarrier, void>;
+    methods.xShmUnmap = passOn<&F::xShmUnmap, int, int>;
+    methods.xFetch = passOn<&F::xFetch, int, sqlite3_int64, int, void **>;
+    methods.xUnfetch = passOn<&F::xUnfetch, int, sqlite3_int64, void *>;
+    for (int version = 1; version <= 3; ++version) {
+        layerMethods[version - 1] = methods;
+        layerMethods[version - 1].iVersion = version;
+    }
+}
+
+struct Layer {
+    QByteArray name;
+    sqlite3_vfs vfs{};
+};
+
+// A layer over another file system: its own open, the rest (paths, time, randomness) passed
+// on to the file system below.
+std::unique_ptr<Layer> makeLayer(sqlite3_vfs *lower)
+{
+    auto layer = std::make_unique<Layer>();
+    layer->name = QByteArrayLiteral("kestrelnote-log-writes-").append(lower->zName);
+    sqlite3_vfs &vfs = layer->vfs;
+    vfs.iVersion = std::min(lower->iVersion, 2);
+    vfs.szOsFile = int(sizeof(LayerFile)) + lower->szOsFile;
+    vfs.mxPathname = lower->mxPathname;
+    vfs.zName = layer->name.constData();
+    vfs.pAppData = lower;
+    vfs.xOpen = vfsOpen;
+    vfs.xDelete = [](sqlite3_vfs *self, const char *name, int syncDir) {
+        return below(self)->xDelete(below(self), name, syncDir);
+    };
+    vfs.xAccess = [](sqlite3_vfs *self, const char *name, int flags, int *result) {
+        return below(self)->xAccess(below(self), name, flags, result);
+    };
+    vfs.xFullPathname = [](sqlite3_vfs *self, const char *name, int size, char *out) {
+        return below(self)->xFullPathname(below(self), name, size, out);
+    };
+    vfs.xRandomness = [](sqlite3_vfs *self, int size, char *out) {
+        return below(self)->xRandomness(below(self), size, out);
+    };
+    vfs.xSleep = [](sqlite3_vfs *self, int microseconds) { return below(self)->xSleep(below(self), microseconds); };
+    vfs.xCurrentTime = [](sqlite3_vfs *self, double *now) { return below(self)->xCurrentTime(below(self), now); };
+    vfs.xGetLastError = [](sqlite3_vfs *self, int size, char *out) {
+        return below(self)->xGetLastError(below(self), size, out);
+    };
+    if (vfs.iVersion >= 2) {
+        vfs.xCurrentTimeInt64 = [](sqlite3_vfs *self, sqlite3_int64 *now) {
+            return below(self)->xCurrentTimeInt64(below(self), now);
+        };
+    }
+    return layer;
 }
 
 } // namespace
 
-const char *logWriteVfs()
+const char *logWriteVfs(const char *lowerName)
 {
-    static std::once_flag once;
-    std::call_once(once, registerLayer);
-    return platformVfs ? vfsName : nullptr;
+    static std::mutex mutex;
+    static std::map<QByteArray, std::unique_ptr<Layer>> layers;
+    static std::once_flag methodsFilled;
+    std::call_once(methodsFilled, fillMethods);
+    sqlite3_vfs *lower = sqlite3_vfs_find(lowerName);
+    if (!lower)
+        return lowerName;
+    const std::lock_guard lock(mutex);
+    auto &layer = layers[QByteArray(lower->zName)];
+    if (!layer) {
+        layer = makeLayer(lower);
+        sqlite3_vfs_register(&layer->vfs, 0);
+    }
+    return layer->name.constData();
 }
 
 } // namespace sql

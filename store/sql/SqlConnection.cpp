@@ -180,7 +180,7 @@ StoreResult<std::unique_ptr<Connection>> Connection::open(const QString &path, c
     sqlite3 *db = nullptr;
     const QByteArray file = path.toUtf8();
     const int rc = sqlite3_open_v2(file.constData(), &db, flags,
-                                   options.vfs.isEmpty() ? logWriteVfs() : options.vfs.constData());
+                                   logWriteVfs(options.vfs.isEmpty() ? nullptr : options.vfs.constData()));
     if (rc != SQLITE_OK) {
         const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
         sqlite3_close_v2(db);
