@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -78,7 +79,7 @@ StoreResult<void> FetchedResultsModel::performFetch()
     beginResetModel();
     m_cache.clear();
     m_cacheOrder.clear();
-    auto rows = queryRows(nullptr);
+    auto rows = fetchRows();
     if (rows)
         m_current = std::move(*rows);
     else
@@ -91,13 +92,97 @@ StoreResult<void> FetchedResultsModel::performFetch()
     return {};
 }
 
-StoreResult<FetchedResultsModel::Rows> FetchedResultsModel::queryRows(const QList<qint64> *onlyKeys) const
+StoreResult<FetchedResultsModel::Rows> FetchedResultsModel::fetchRows()
+{
+    sql::Connection *connection = m_context->m_connection.get();
+    if (!connection)
+        return StoreError{StoreError::Code::NotLoaded, 0, QStringLiteral("the store is not open")};
+    // The rows listed until now may be what a search narrows down.
+    if (m_currentSnapshot)
+        m_unsearched = Unsearched{*std::exchange(m_currentSnapshot, std::nullopt), std::move(m_current)};
+
+    sql::ReadSnapshot snapshot(*connection);
+    if (auto begun = snapshot.begin(); !begun)
+        return begun.error();
+    auto changeCount = connection->queryInt64(schema::changeCounterQuery);
+    if (!changeCount)
+        return changeCount.error();
+    auto unsearchedFor = [&](const std::optional<Predicate> &predicate) {
+        return m_unsearched && m_unsearched->snapshot.changeCount == *changeCount
+            && m_unsearched->snapshot.predicate == predicate;
+    };
+    const std::optional<Predicate> &predicate = m_request.predicate();
+    const EntityDescription &entity = m_context->m_coordinator->model().entities[m_entity];
+    const std::optional<SplitSearch> search = predicate ? splitSearch(entity, *predicate) : std::nullopt;
+
+    if (!search) {
+        Rows rows;
+        if (unsearchedFor(predicate)) {
+            rows = std::move(m_unsearched->rows);
+        } else {
+            m_unsearched.reset();
+            auto fresh = queryRows(predicate, nullptr);
+            if (!fresh)
+                return fresh.error();
+            rows = std::move(*fresh);
+        }
+        m_unsearched.reset();
+        m_currentSnapshot = Snapshot{predicate, *changeCount};
+        return rows;
+    }
+    // The search's keys come straight from the index, without SQLite walking the list's
+    // order to test each row against them; the order comes from the rows without the search.
+    if (!unsearchedFor(search->rest)) {
+        m_unsearched.reset();
+        auto fresh = queryRows(search->rest, nullptr);
+        if (!fresh)
+            return fresh.error();
+        m_unsearched = Unsearched{Snapshot{search->rest, *changeCount}, std::move(*fresh)};
+    }
+    auto keys = queryKeys(search->keys);
+    if (!keys)
+        return keys.error();
+    return rowsWithKeys(m_unsearched->rows, KeySet(std::move(*keys)));
+}
+
+StoreResult<std::vector<qint64>> FetchedResultsModel::queryKeys(const CompiledPredicate &query) const
+{
+    auto statement = m_context->m_connection->prepare(query.sql);
+    if (!statement)
+        return statement.error();
+    for (int i = 0; i < query.bindings.size(); ++i)
+        statement->bind(i + 1, query.bindings[i]);
+    std::vector<qint64> keys;
+    while (statement->next())
+        keys.push_back(statement->int64(0));
+    if (statement->hasError())
+        return statement->error();
+    return keys;
+}
+
+FetchedResultsModel::Rows FetchedResultsModel::rowsWithKeys(const Rows &from, const KeySet &keys) const
+{
+    Rows result;
+    for (size_t i = 0; i < from.rows.size(); ++i) {
+        if (!keys.contains(from.rows[i].key))
+            continue;
+        result.rows.push_back(from.rows[i]);
+        if (m_generalKeys)
+            result.general.push_back(from.general[i]);
+    }
+    return result;
+}
+
+StoreResult<FetchedResultsModel::Rows> FetchedResultsModel::queryRows(const std::optional<Predicate> &predicate,
+                                                                      const QList<qint64> *onlyKeys) const
 {
     sql::Connection *connection = m_context->m_connection.get();
     if (!connection)
         return StoreError{StoreError::Code::NotLoaded, 0, QStringLiteral("the store is not open")};
     const EntityDescription &entity = m_context->m_coordinator->model().entities[m_entity];
-    auto query = fetchquery::buildQuery(entity, m_request,
+    FetchRequest request = m_request;
+    request.setPredicate(predicate);
+    auto query = fetchquery::buildQuery(entity, request,
                                         onlyKeys ? PredicateScope::FewRows : PredicateScope::WholeTable);
     if (!query)
         return query.error();
@@ -179,6 +264,10 @@ void FetchedResultsModel::contextChanged(const ObjectChanges &changes)
         applyFullDiff();
         return;
     }
+    // Changes that start from the state the rows were read at leave them that of the state
+    // after the changes.
+    const bool follows = m_currentSnapshot && changes.changeCountBefore >= 0
+        && m_currentSnapshot->changeCount == changes.changeCountBefore;
     auto keysOf = [this](const QList<ObjectId> &ids) {
         QList<qint64> keys;
         for (const ObjectId &id : ids) {
@@ -191,26 +280,31 @@ void FetchedResultsModel::contextChanged(const ObjectChanges &changes)
     const QList<qint64> updated = keysOf(changes.updated);
     const QList<qint64> deleted = keysOf(changes.deleted);
     const qsizetype total = inserted.size() + updated.size() + deleted.size();
-    if (total == 0)
-        return;
-    if (total > incrementalLimit)
+    if (total > incrementalLimit) {
         applyFullDiff();
+        return;
+    }
+    if (total > 0 && !applyIncrementally(inserted, updated, deleted))
+        return;
+    if (follows)
+        m_currentSnapshot->changeCount = changes.changeCountAfter;
     else
-        applyIncrementally(inserted, updated, deleted);
+        m_currentSnapshot.reset();
 }
 
-void FetchedResultsModel::applyIncrementally(const QList<qint64> &inserted, const QList<qint64> &updated,
+bool FetchedResultsModel::applyIncrementally(const QList<qint64> &inserted, const QList<qint64> &updated,
                                              const QList<qint64> &deleted)
 {
     const int before = count();
     QList<qint64> touched = inserted + updated;
     Rows fresh;
     if (!touched.isEmpty()) {
-        auto rows = queryRows(&touched);
+        auto rows = queryRows(m_request.predicate(), &touched);
         if (!rows) {
             klog::error(klog::Category::Persistence,
                         QStringLiteral("live results could not follow a change: %1").arg(rows.error().localizedDescription()));
-            return;
+            m_currentSnapshot.reset();
+            return false;
         }
         fresh = std::move(*rows);
     }
@@ -260,11 +354,23 @@ void FetchedResultsModel::applyIncrementally(const QList<qint64> &inserted, cons
         forgetCached(key);
     if (count() != before)
         Q_EMIT countChanged();
+    return true;
 }
 
 void FetchedResultsModel::applyFullDiff()
 {
-    auto rows = queryRows(nullptr);
+    m_currentSnapshot.reset();
+    std::optional<qint64> changeCount;
+    auto rows = [&]() -> StoreResult<Rows> {
+        sql::ReadSnapshot snapshot(*m_context->m_connection);
+        if (auto begun = snapshot.begin(); !begun)
+            return begun.error();
+        auto counted = m_context->m_connection->queryInt64(schema::changeCounterQuery);
+        if (!counted)
+            return counted.error();
+        changeCount = *counted;
+        return queryRows(m_request.predicate(), nullptr);
+    }();
     if (!rows) {
         klog::error(klog::Category::Persistence,
                     QStringLiteral("live results could not follow a change: %1").arg(rows.error().localizedDescription()));
@@ -316,6 +422,9 @@ void FetchedResultsModel::applyFullDiff()
         Q_EMIT dataChanged(index(0), index(count() - 1));
     if (count() != before)
         Q_EMIT countChanged();
+    const EntityDescription &entity = m_context->m_coordinator->model().entities[m_entity];
+    if (!m_request.predicate() || !splitSearch(entity, *m_request.predicate()))
+        m_currentSnapshot = Snapshot{m_request.predicate(), *changeCount};
 }
 
 qsizetype FetchedResultsModel::lowerBound(const Row &row, const QVariantList *general) const

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "store/FetchRequest.h"
+#include "store/KeySet.h"
 #include "store/ObjectChanges.h"
+#include "store/PredicateSql.h"
 #include "store/StoreError.h"
 #include "store/StoreObject.h"
 
@@ -9,6 +11,7 @@
 #include <QHash>
 #include <QList>
 
+#include <optional>
 #include <vector>
 
 class StoreContext;
@@ -79,9 +82,24 @@ private:
     {
         return m_generalKeys ? &rows.general[index] : nullptr;
     }
-    StoreResult<Rows> queryRows(const QList<qint64> *onlyKeys) const;
+    // A state of the store: the count of its changes, which every write raises.
+    struct Snapshot {
+        std::optional<Predicate> predicate;
+        qint64 changeCount = 0;
+    };
+    // While searching, the rows of the search's other conditions: each new search text then
+    // reads only the keys that it matches, and ending the search lists them again at once.
+    struct Unsearched {
+        Snapshot snapshot;
+        Rows rows;
+    };
+
+    StoreResult<Rows> fetchRows();
+    StoreResult<Rows> queryRows(const std::optional<Predicate> &predicate, const QList<qint64> *onlyKeys) const;
+    StoreResult<std::vector<qint64>> queryKeys(const CompiledPredicate &query) const;
+    Rows rowsWithKeys(const Rows &from, const KeySet &keys) const;
     void contextChanged(const ObjectChanges &changes);
-    void applyIncrementally(const QList<qint64> &inserted, const QList<qint64> &updated, const QList<qint64> &deleted);
+    bool applyIncrementally(const QList<qint64> &inserted, const QList<qint64> &updated, const QList<qint64> &deleted);
     void applyFullDiff();
     qsizetype lowerBound(const Row &row, const QVariantList *general) const;
     std::vector<qsizetype> findKeys(const QList<qint64> &keys) const;
@@ -96,6 +114,9 @@ private:
     // The rows in order; `general` holds the sort values of each row when the order is not
     // a single numeric attribute.
     Rows m_current;
+    // How m_current was read, until a change is applied to it.
+    std::optional<Snapshot> m_currentSnapshot;
+    std::optional<Unsearched> m_unsearched;
     QList<bool> m_ascending;
     QList<int> m_sortAttributes;
     bool m_generalKeys = false;

@@ -16,6 +16,10 @@ struct ObjectChanges {
     // The store changed in a way that was not recorded (an unknown writer, or history
     // that was trimmed before it was read): anything may have changed.
     bool everythingMayHaveChanged = false;
+    // The store's change count (store_counter) before and after, when the changes are one
+    // unbroken run of saves; -1 when that is not known (and after append).
+    qint64 changeCountBefore = -1;
+    qint64 changeCountAfter = -1;
 
     bool isEmpty() const
     {
@@ -23,6 +27,7 @@ struct ObjectChanges {
     }
     void append(const ObjectChanges &other)
     {
+        changeCountBefore = changeCountAfter = -1;
         inserted += other.inserted;
         updated += other.updated;
         deleted += other.deleted;

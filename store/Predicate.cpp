@@ -10,6 +10,14 @@ Predicate Predicate::make(Node node)
     return Predicate(std::make_shared<const Node>(std::move(node)));
 }
 
+bool operator==(const Predicate &a, const Predicate &b)
+{
+    if (a.m_node == b.m_node)
+        return true;
+    return a.op() == b.op() && a.attribute() == b.attribute() && a.comparison() == b.comparison()
+        && a.values() == b.values() && a.children() == b.children();
+}
+
 Predicate Predicate::equal(const QString &attribute, const QString &value, TextComparison comparison)
 {
     return make({Operator::Equal, attribute, {value}, comparison, {}});

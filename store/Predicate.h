@@ -58,6 +58,8 @@ public:
 
     friend Predicate operator&&(const Predicate &a, const Predicate &b) { return allOf({a, b}); }
     friend Predicate operator||(const Predicate &a, const Predicate &b) { return anyOf({a, b}); }
+    // Same operators, attributes, values and comparisons throughout.
+    friend bool operator==(const Predicate &a, const Predicate &b);
 
 private:
     struct Node {

@@ -44,6 +44,37 @@ QString ftsPhrase(const QStringList &columns, const QString &foldedText)
     return QStringLiteral("{") + columns.join(QLatin1Char(' ')) + QStringLiteral("} : ") + phrase;
 }
 
+// A CONTAINS[cd] of one text in searched attributes: one such comparison, or several
+// joined by OR ("a CONTAINS[cd] x OR b CONTAINS[cd] x ..."), one lookup in the index.
+struct Search {
+    QStringList attributes;
+    QString text;
+};
+
+std::optional<Search> searchOf(const EntityDescription &entity, const Predicate &predicate)
+{
+    if (entity.name != QLatin1String("ClipItem"))
+        return std::nullopt;
+    auto isSearchComparison = [](const Predicate &p) {
+        return p.op() == Predicate::Operator::Contains && p.comparison() == TextComparison::CaseDiacriticInsensitive
+            && schema::searchedAttributes().contains(p.attribute())
+            && p.values().value(0).typeId() == QMetaType::QString;
+    };
+    const QList<Predicate> parts = predicate.op() == Predicate::Operator::Or ? predicate.children()
+                                                                             : QList<Predicate>{predicate};
+    if (parts.isEmpty())
+        return std::nullopt;
+    Search search;
+    search.text = parts.first().values().value(0).toString();
+    for (const Predicate &part : parts) {
+        if (!isSearchComparison(part) || part.values().value(0).toString() != search.text)
+            return std::nullopt;
+        if (!search.attributes.contains(part.attribute()))
+            search.attributes.append(part.attribute());
+    }
+    return search;
+}
+
 class Compiler
 {
 public:
@@ -55,13 +86,16 @@ public:
 
     StoreResult<QString> compile(const Predicate &predicate);
     QVariantList takeBindings() { return std::move(m_bindings); }
+    // The keys of every row of the table that the search matches, as a query.
+    QString searchKeys(const QStringList &attributes, const QString &folded);
 
 private:
     StoreResult<QString> compileGroup(const Predicate &predicate);
     StoreResult<QString> compileComparison(const Predicate &predicate);
-    std::optional<QString> compileSearch(const QStringList &attributes, const QString &text);
+    QString compileSearch(const Search &search);
     StoreResult<const AttributeDescription *> checkedAttribute(const Predicate &predicate);
     StoreResult<QVariant> boundValue(const AttributeDescription &attribute, const QVariant &value);
+    QString anyContains(const QStringList &attributes, const QString &folded);
     QString bind(const QVariant &value)
     {
         m_bindings.append(value);
@@ -86,27 +120,9 @@ StoreResult<QString> Compiler::compileGroup(const Predicate &predicate)
     if (predicate.children().isEmpty())
         return isAnd ? QStringLiteral("1") : QStringLiteral("0");
 
-    // "a CONTAINS[cd] x OR b CONTAINS[cd] x ..." is one lookup of x in the index.
-    if (!isAnd && m_entity.name == QLatin1String("ClipItem")) {
-        QStringList attributes;
-        QString text;
-        bool oneSearch = true;
-        for (const Predicate &child : predicate.children()) {
-            if (child.op() != Predicate::Operator::Contains
-                || child.comparison() != TextComparison::CaseDiacriticInsensitive
-                || !schema::searchedAttributes().contains(child.attribute())
-                || (!attributes.isEmpty() && child.values().value(0).toString() != text)) {
-                oneSearch = false;
-                break;
-            }
-            text = child.values().value(0).toString();
-            if (!attributes.contains(child.attribute()))
-                attributes.append(child.attribute());
-        }
-        if (oneSearch) {
-            if (auto sql = compileSearch(attributes, text))
-                return *sql;
-        }
+    if (!isAnd) {
+        if (auto search = searchOf(m_entity, predicate))
+            return compileSearch(*search);
     }
 
     QStringList parts;
@@ -120,42 +136,50 @@ StoreResult<QString> Compiler::compileGroup(const Predicate &predicate)
                    + QLatin1Char(')'));
 }
 
-std::optional<QString> Compiler::compileSearch(const QStringList &attributes, const QString &text)
+QString Compiler::compileSearch(const Search &search)
 {
-    const QString folded = foldText(text, TextComparison::CaseDiacriticInsensitive);
+    const QString folded = foldText(search.text, TextComparison::CaseDiacriticInsensitive);
     if (folded.isEmpty())
         return QStringLiteral("0");
-    auto anyTest = [&] {
-        QStringList tests;
-        for (const QString &attribute : attributes)
-            tests.append(QStringLiteral("instr(f.%1, %2) > 0").arg(attribute, bind(folded)));
-        return tests.join(QStringLiteral(" OR "));
-    };
-    if (m_scope == PredicateScope::WholeTable && codePointCount(folded) >= minimumIndexedLength) {
+    const qsizetype length = codePointCount(folded);
+    if (m_scope == PredicateScope::WholeTable && length >= minimumIndexedLength) {
+        // One trigram matches a good share of all items: walking the list's own order and
+        // testing each key against the matches ("+" keeps SQLite from looking each match up
+        // and sorting them) took half the time at 100,000 items. Longer texts match few.
+        const QString key = length == minimumIndexedLength ? QStringLiteral("+t.pk") : QStringLiteral("t.pk");
+        return QStringLiteral("%1 IN (%2)").arg(key, searchKeys(search.attributes, folded));
+    }
+    // One character is answered from each row's distinct characters, a short row per item.
+    // Two characters read every folded text: most pairs are common, and testing the
+    // characters first only added to the reading. Testing each row as the outer scan
+    // reaches it spares collecting the matches into a temporary set.
+    const QString table = length == 1 && m_scope == PredicateScope::WholeTable ? schema::charactersTable
+                                                                               : schema::foldedTable;
+    return QStringLiteral("EXISTS (SELECT 1 FROM %1 s WHERE s.pk = t.pk AND (%2))")
+        .arg(table, anyContains(search.attributes, folded));
+}
+
+QString Compiler::anyContains(const QStringList &attributes, const QString &folded)
+{
+    QStringList tests;
+    for (const QString &attribute : attributes)
+        tests.append(QStringLiteral("instr(s.%1, %2) > 0").arg(attribute, bind(folded)));
+    return tests.join(QStringLiteral(" OR "));
+}
+
+QString Compiler::searchKeys(const QStringList &attributes, const QString &folded)
+{
+    const qsizetype length = codePointCount(folded);
+    if (length >= minimumIndexedLength) {
         // Rows written by another program that no save has indexed yet are read directly
         // (CROSS JOIN: from the short waiting list, never by scanning every folded row).
         const QString indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
                                     .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)));
-        // One trigram matches a good share of all items: walking the list's own order and
-        // testing each key against the matches ("+" keeps SQLite from looking each match up
-        // and sorting them) took half the time at 100,000 items. Longer texts match few.
-        const QString key = codePointCount(folded) == minimumIndexedLength ? QStringLiteral("+t.pk") : QStringLiteral("t.pk");
-        return QStringLiteral("%1 IN (%2 UNION ALL SELECT f.pk FROM %3 p CROSS JOIN %4 f ON f.pk = p.pk WHERE %5)")
-            .arg(key, indexed, schema::pendingIndexTable, schema::foldedTable, anyTest());
+        return QStringLiteral("%1 UNION ALL SELECT s.pk FROM %2 p CROSS JOIN %3 s ON s.pk = p.pk WHERE %4")
+            .arg(indexed, schema::pendingIndexTable, schema::foldedTable, anyContains(attributes, folded));
     }
-    // One character is answered from each row's distinct characters, a short row per item.
-    // Two characters read every folded text: most pairs are common, and testing the
-    // characters first only added to the reading.
-    if (m_scope == PredicateScope::WholeTable && codePointCount(folded) == 1) {
-        QStringList tests;
-        for (const QString &attribute : attributes)
-            tests.append(QStringLiteral("instr(c.%1, %2) > 0").arg(attribute, bind(folded)));
-        return QStringLiteral("EXISTS (SELECT 1 FROM %1 c WHERE c.pk = t.pk AND (%2))")
-            .arg(schema::charactersTable, tests.join(QStringLiteral(" OR ")));
-    }
-    // Testing each row as the outer scan reaches it spares collecting the matches into a
-    // temporary set.
-    return QStringLiteral("EXISTS (SELECT 1 FROM %1 f WHERE f.pk = t.pk AND (%2))").arg(schema::foldedTable, anyTest());
+    const QString table = length == 1 ? schema::charactersTable : schema::foldedTable;
+    return QStringLiteral("SELECT s.pk FROM %1 s WHERE %2").arg(table, anyContains(attributes, folded));
 }
 
 StoreResult<const AttributeDescription *> Compiler::checkedAttribute(const Predicate &predicate)
@@ -253,12 +277,8 @@ StoreResult<QString> Compiler::compileComparison(const Predicate &predicate)
         auto value = boundValue(attribute, predicate.values().value(0));
         if (!value)
             return value.error();
-        if (predicate.comparison() == TextComparison::CaseDiacriticInsensitive
-            && m_entity.name == QLatin1String("ClipItem")
-            && schema::searchedAttributes().contains(attribute.name)) {
-            if (auto sql = compileSearch({attribute.name}, value->toString()))
-                return *sql;
-        }
+        if (auto search = searchOf(m_entity, predicate))
+            return compileSearch(*search);
         return QStringLiteral("kn_contains(%1, %2, %3)").arg(column, bind(*value)).arg(mode);
     }
     case Predicate::Operator::And:
@@ -278,4 +298,29 @@ StoreResult<CompiledPredicate> compilePredicate(const EntityDescription &entity,
     if (!sql)
         return sql.error();
     return CompiledPredicate{*sql, compiler.takeBindings()};
+}
+
+std::optional<SplitSearch> splitSearch(const EntityDescription &entity, const Predicate &predicate)
+{
+    std::optional<Search> search = searchOf(entity, predicate);
+    std::optional<Predicate> rest;
+    if (!search && predicate.op() == Predicate::Operator::And) {
+        QList<Predicate> others;
+        for (const Predicate &child : predicate.children()) {
+            if (!search && (search = searchOf(entity, child)))
+                continue;
+            others.append(child);
+        }
+        if (others.size() == 1)
+            rest = others.first();
+        else if (!others.isEmpty())
+            rest = Predicate::allOf(others);
+    }
+    if (!search)
+        return std::nullopt;
+    const QString folded = foldText(search->text, TextComparison::CaseDiacriticInsensitive);
+    Compiler compiler(entity, PredicateScope::WholeTable);
+    const QString keys = folded.isEmpty() ? QStringLiteral("SELECT NULL WHERE 0")
+                                          : compiler.searchKeys(search->attributes, folded);
+    return SplitSearch{rest, CompiledPredicate{keys, compiler.takeBindings()}};
 }

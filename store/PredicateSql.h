@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVariantList>
 
+#include <optional>
+
 // A predicate as an SQL condition over the entity's table (alias "t") with its values
 // to bind in order.
 struct CompiledPredicate {
@@ -22,3 +24,13 @@ enum class PredicateScope { WholeTable, FewRows };
 // do not fit.
 StoreResult<CompiledPredicate> compilePredicate(const EntityDescription &entity, const Predicate &predicate,
                                                 PredicateScope scope = PredicateScope::WholeTable);
+
+// A predicate whose text search (CONTAINS[cd] of one text in searched attributes, alone or
+// joined by OR) can be answered apart from the rest: the search as a query of the keys of
+// every row it matches, and the AND of the predicate's other parts (none when the search
+// stands alone). Nothing for a predicate that is not such a search or an AND with one.
+struct SplitSearch {
+    std::optional<Predicate> rest;
+    CompiledPredicate keys;
+};
+std::optional<SplitSearch> splitSearch(const EntityDescription &entity, const Predicate &predicate);

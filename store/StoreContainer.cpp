@@ -252,12 +252,22 @@ void StoreContainer::pollForRemoteChanges()
         change.changes.everythingMayHaveChanged = true;
     m_lastChangeCount = *counted;
     const QString ownOrigin = m_coordinator->origin();
+    qint64 foreignBefore = -1;
+    qint64 foreignAfter = -1;
+    bool foreignInOneRun = true;
     for (const TransactionRecord &record : std::as_const(*records)) {
         if (record.origin == ownOrigin)
             continue;
+        foreignInOneRun = foreignInOneRun && (foreignAfter < 0 || record.changesBefore == foreignAfter);
+        foreignBefore = foreignBefore < 0 ? record.changesBefore : foreignBefore;
+        foreignAfter = record.changesAfter;
         change.changes.append(record.changes);
         if (!change.authors.contains(record.author))
             change.authors.append(record.author);
+    }
+    if (foreignInOneRun && !change.changes.everythingMayHaveChanged) {
+        change.changes.changeCountBefore = foreignBefore;
+        change.changes.changeCountAfter = foreignAfter;
     }
     if (!records->isEmpty())
         m_lastTransaction = records->last().id;

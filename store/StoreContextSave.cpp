@@ -154,6 +154,8 @@ StoreResult<void> StoreContext::writeChanges(sql::Connection &connection, QList<
     auto after = changeCounter(connection);
     if (!after)
         return after.error();
+    changes.changeCountBefore = *before;
+    changes.changeCountAfter = *after;
     TransactionRecord record;
     record.changesBefore = *before;
     record.changesAfter = *after;

@@ -294,4 +294,17 @@ void Transaction::rollback()
         m_connection.exec(QStringLiteral("ROLLBACK"));
 }
 
+ReadSnapshot::~ReadSnapshot()
+{
+    if (m_open)
+        m_connection.exec(QStringLiteral("RELEASE read_snapshot"));
+}
+
+StoreResult<void> ReadSnapshot::begin()
+{
+    auto result = m_connection.exec(QStringLiteral("SAVEPOINT read_snapshot"));
+    m_open = result.ok();
+    return result;
+}
+
 } // namespace sql

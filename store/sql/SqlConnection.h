@@ -147,4 +147,21 @@ private:
     bool m_open = false;
 };
 
+// Reads made while it is open all see one state of the database. A savepoint, so that it
+// also works inside a transaction already open.
+class ReadSnapshot
+{
+public:
+    explicit ReadSnapshot(Connection &connection) : m_connection(connection) { }
+    ~ReadSnapshot();
+    ReadSnapshot(const ReadSnapshot &) = delete;
+    ReadSnapshot &operator=(const ReadSnapshot &) = delete;
+
+    StoreResult<void> begin();
+
+private:
+    Connection &m_connection;
+    bool m_open = false;
+};
+
 } // namespace sql

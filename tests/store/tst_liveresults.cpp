@@ -173,6 +173,117 @@ private Q_SLOTS:
         QCOMPARE(list.resets.count(), 0);
     }
 
+    // The shelf's searches and filters, one after another, while other contexts save: a search
+    // narrows the rows it already has only while the store is as they were read, or as the
+    // changes merged since have made them.
+    void searchesStayEqualToAFreshRunAsTheStoreChanges()
+    {
+        TestStore store;
+        QRandomGenerator random(20261207);
+        const QStringList words{u"café au lait"_s, u"Tea"_s, u"CAFE"_s, u"water, é"_s, u"x"_s};
+        auto fill = [&](const ClipItemPtr &item) {
+            item->setPlainText(words[random.bounded(int(words.size()))]);
+            item->setCreatedAt(at(random.bounded(50))); // many equal dates
+            item->setPinned(random.bounded(3) == 0);
+            item->setSourceAppName(random.bounded(2) ? u"Editor"_s : u"Café Browser"_s);
+            if (random.bounded(4) == 0)
+                item->setKind(ClipKind::File);
+        };
+        for (int i = 0; i < 80; ++i)
+            fill(insertText(store.view(), {}));
+        QVERIFY(store.view()->save());
+
+        const auto cd = TextComparison::CaseDiacriticInsensitive;
+        auto search = [&](const QString &text) {
+            return Predicate::anyOf({Predicate::contains(u"plainText"_s, text, cd),
+                                     Predicate::contains(u"fileName"_s, text, cd),
+                                     Predicate::contains(u"sourceAppName"_s, text, cd),
+                                     Predicate::contains(u"title"_s, text, cd)});
+        };
+        const QList<std::optional<Predicate>> filters{std::nullopt, Predicate::equal(u"kind"_s, u"text"_s),
+                                                      Predicate::equal(u"isPinned"_s, true)};
+        const QStringList texts{u"É"_s, u"ca"_s, u"CAFÉ"_s, u"au lait"_s, u" "_s, u"tea"_s, u"zzz"_s};
+
+        FetchRequest request = itemsNewestFirst();
+        LiveList list(store.view(), request);
+        QVERIFY(list.fetch());
+        auto background = store.container->newBackgroundContext();
+        for (int round = 0; round < 120; ++round) {
+            // Saved, and merged into the view context before the predicate changes or not yet.
+            QSignalSpy merged(store.view(), &StoreContext::objectsDidChange);
+            bool change = false;
+            if (random.bounded(3) == 0) {
+                background->performAndWait([&] {
+                    auto all = *background->fetch<ClipItem>(FetchRequest::of<ClipItem>());
+                    const auto &item = all[random.bounded(int(all.size()))];
+                    switch (random.bounded(4)) {
+                    case 0: background->deleteObject(item); break;
+                    case 1: item->setCreatedAt(at(random.bounded(50))); break;
+                    case 2: item->setPlainText(words[random.bounded(int(words.size()))]); break;
+                    default: fill(background->insert<ClipItem>());
+                    }
+                    change = background->hasChanges(); // the same value again is no change
+                    QVERIFY(background->save());
+                });
+                if (change && random.bounded(2))
+                    QTRY_COMPARE(merged.count(), 1);
+            }
+            const std::optional<Predicate> &filter = filters[random.bounded(int(filters.size()))];
+            std::optional<Predicate> predicate = filter;
+            if (random.bounded(3) != 0) {
+                const Predicate searched = search(texts[random.bounded(int(texts.size()))]);
+                predicate = filter ? Predicate::allOf({*filter, searched}) : searched;
+            }
+            request.setPredicate(predicate);
+            QVERIFY(list.model.setPredicate(predicate));
+            QCOMPARE(listed(list.model), freshRun(store.view(), request));
+            if (change) {
+                QTRY_COMPARE(merged.count(), 1);
+                QCOMPARE(listed(list.model), freshRun(store.view(), request));
+            }
+        }
+    }
+
+    // Another program's write that no poll has reported yet, then a save of this process that
+    // the list follows: the list's rows are not those of the store after that save, so a
+    // search must not narrow them.
+    void aSearchSeesWritesTheListWasNotToldOf()
+    {
+        QTemporaryDir dir;
+        StoreContainer container(u"Kestrelnote"_s);
+        container.storeDescription().path = dir.filePath(u"Kestrelnote.sqlite"_s);
+        container.storeDescription().remoteChangePollIntervalMs = 3'600'000;
+        container.viewContext()->setAutomaticallyMergesChanges(true);
+        QVERIFY(container.loadPersistentStore());
+        StoreContext *view = container.viewContext();
+        for (int i = 0; i < 10; ++i)
+            insertText(view, u"café %1"_s.arg(i))->setCreatedAt(at(i));
+        QVERIFY(view->save());
+        FetchRequest request = itemsNewestFirst();
+        LiveList list(view, request);
+        QVERIFY(list.fetch());
+
+        {
+            auto raw = sql::Connection::open(container.storeDescription().path, {});
+            QVERIFY(raw);
+            QCOMPARE(registerFoldingFunctions((*raw)->handle()), SQLITE_OK);
+            QVERIFY((*raw)->exec(u"INSERT INTO ClipItem (createdAt, kind, plainText) VALUES (5, 'text', 'CAFE too')"_s));
+        }
+        QSignalSpy merged(view, &StoreContext::objectsDidChange);
+        auto background = container.newBackgroundContext();
+        background->performAndWait([&] {
+            insertText(background.get(), u"tea"_s)->setCreatedAt(at(20));
+            QVERIFY(background->save());
+        });
+        QTRY_COMPARE(merged.count(), 1);
+        QCOMPARE(list.model.rowCount(), 11);
+
+        request.setPredicate(searchFor(u"cafe"_s));
+        QVERIFY(list.model.setPredicate(request.predicate()));
+        QCOMPARE(list.model.rowCount(), 11);
+        QCOMPARE(listed(list.model), freshRun(view, request));
+    }
+
     void rowsLoadTheirObjectsOnDemand()
     {
         TestStore store;
