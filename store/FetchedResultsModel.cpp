@@ -163,6 +163,8 @@ StoreResult<std::vector<qint64>> FetchedResultsModel::queryKeys(const CompiledPr
 FetchedResultsModel::Rows FetchedResultsModel::rowsWithKeys(const Rows &from, const KeySet &keys) const
 {
     Rows result;
+    // Growing row by row copies the list at every doubling.
+    result.rows.reserve(std::min(from.rows.size(), keys.size()));
     for (size_t i = 0; i < from.rows.size(); ++i) {
         if (!keys.contains(from.rows[i].key))
             continue;

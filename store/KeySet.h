@@ -12,8 +12,11 @@ class KeySet
 public:
     explicit KeySet(std::vector<qint64> keys) : m_keys(std::move(keys))
     {
-        std::sort(m_keys.begin(), m_keys.end());
+        // Keys read from a table or the index mostly come in order already.
+        if (!std::is_sorted(m_keys.begin(), m_keys.end()))
+            std::sort(m_keys.begin(), m_keys.end());
         m_keys.erase(std::unique(m_keys.begin(), m_keys.end()), m_keys.end());
+        m_size = m_keys.size();
         if (m_keys.empty())
             return;
         m_first = m_keys.front();
@@ -28,6 +31,8 @@ public:
         }
     }
 
+    size_t size() const { return m_size; }
+
     bool contains(qint64 key) const
     {
         if (m_bits.empty())
@@ -40,4 +45,5 @@ private:
     std::vector<qint64> m_keys;
     std::vector<quint64> m_bits;
     qint64 m_first = 0;
+    size_t m_size = 0;
 };
