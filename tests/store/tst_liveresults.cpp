@@ -305,8 +305,9 @@ private Q_SLOTS:
         QVERIFY(model.data(model.index(3), FetchedResultsModel::UriRole).toString().startsWith(u"x-kestrelnote://"_s));
     }
 
-    // Room for the rows is reserved from the key range: keys far apart (another program's
-    // writes, a damaged store) must not ask for gigabytes.
+    // Room for the rows is reserved from the key range, and a search tests keys against a
+    // bitmap over their range: keys far apart or below zero (another program's writes, a
+    // damaged store) must neither ask for gigabytes nor be missed.
     void keysFarApartStillList()
     {
         TestStore store;
@@ -315,13 +316,26 @@ private Q_SLOTS:
             QVERIFY(raw);
             QCOMPARE(registerFoldingFunctions((*raw)->handle()), SQLITE_OK);
             QVERIFY((*raw)->exec(u"INSERT INTO ClipItem (pk, createdAt, plainText) VALUES "
-                                 "(1, 1, 'first'), (4611686018427387904, 2, 'far away')"_s));
+                                 "(-5, 0, 'negative a'), (1, 1, 'first'), (4611686018427387904, 2, 'far away')"_s));
         }
         FetchedResultsModel model(store.view(), itemsNewestFirst());
         QVERIFY(model.performFetch());
-        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.rowCount(), 3);
         QCOMPARE(model.at<ClipItem>(0)->plainText(), u"far away"_s);
         QCOMPARE(model.at<ClipItem>(1)->plainText(), u"first"_s);
+
+        auto texts = [&] {
+            QStringList listed;
+            for (int row = 0; row < model.rowCount(); ++row)
+                listed.append(model.at<ClipItem>(row)->plainText().value_or(QString()));
+            return listed;
+        };
+        QVERIFY(model.setPredicate(searchFor(u"A"_s)));
+        QCOMPARE(texts(), (QStringList{u"far away"_s, u"negative a"_s}));
+        QVERIFY(model.setPredicate(searchFor(u"i"_s)));
+        QCOMPARE(texts(), (QStringList{u"first"_s, u"negative a"_s}));
+        QVERIFY(model.setPredicate(searchFor(u"away"_s)));
+        QCOMPARE(texts(), QStringList{u"far away"_s});
     }
 };
 
