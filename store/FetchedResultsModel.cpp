@@ -102,9 +102,7 @@ StoreResult<FetchedResultsModel::Rows> FetchedResultsModel::fetchRows()
         m_unsearched = Unsearched{*std::exchange(m_currentSnapshot, std::nullopt), std::move(m_current)};
 
     sql::ReadSnapshot snapshot(*connection);
-    if (auto begun = snapshot.begin(); !begun)
-        return begun.error();
-    auto changeCount = connection->queryInt64(schema::changeCounterQuery);
+    auto changeCount = beginReading(snapshot);
     if (!changeCount)
         return changeCount.error();
     auto unsearchedFor = [&](const std::optional<Predicate> &predicate) {
@@ -143,6 +141,13 @@ StoreResult<FetchedResultsModel::Rows> FetchedResultsModel::fetchRows()
     if (!keys)
         return keys.error();
     return rowsWithKeys(m_unsearched->rows, KeySet(std::move(*keys)));
+}
+
+StoreResult<qint64> FetchedResultsModel::beginReading(sql::ReadSnapshot &snapshot) const
+{
+    if (auto begun = snapshot.begin(); !begun)
+        return begun.error();
+    return m_context->m_connection->queryInt64(schema::changeCounterQuery);
 }
 
 StoreResult<std::vector<qint64>> FetchedResultsModel::queryKeys(const CompiledPredicate &query) const
@@ -365,9 +370,7 @@ void FetchedResultsModel::applyFullDiff()
     std::optional<qint64> changeCount;
     auto rows = [&]() -> StoreResult<Rows> {
         sql::ReadSnapshot snapshot(*m_context->m_connection);
-        if (auto begun = snapshot.begin(); !begun)
-            return begun.error();
-        auto counted = m_context->m_connection->queryInt64(schema::changeCounterQuery);
+        auto counted = beginReading(snapshot);
         if (!counted)
             return counted.error();
         changeCount = *counted;

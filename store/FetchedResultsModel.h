@@ -15,6 +15,9 @@
 #include <vector>
 
 class StoreContext;
+namespace sql {
+class ReadSnapshot;
+}
 
 // Live results of a fetch request on the view context: a list model whose rows, in order
 // and membership, always equal a fresh run of the request against the saved store. It
@@ -95,6 +98,8 @@ private:
     };
 
     StoreResult<Rows> fetchRows();
+    // Opens the snapshot and reads the store's change count in it.
+    StoreResult<qint64> beginReading(sql::ReadSnapshot &snapshot) const;
     StoreResult<Rows> queryRows(const std::optional<Predicate> &predicate, const QList<qint64> *onlyKeys) const;
     StoreResult<std::vector<qint64>> queryKeys(const CompiledPredicate &query) const;
     Rows rowsWithKeys(const Rows &from, const KeySet &keys) const;
