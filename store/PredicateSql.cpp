@@ -29,6 +29,15 @@ qsizetype codePointCount(const QString &text)
     return count;
 }
 
+bool everySearchedAttribute(const QStringList &attributes)
+{
+    for (const QString &attribute : schema::searchedAttributes()) {
+        if (!attributes.contains(attribute))
+            return false;
+    }
+    return true;
+}
+
 QString ftsPhrase(const QStringList &columns, const QString &foldedText)
 {
     QString escaped = foldedText;
@@ -36,10 +45,7 @@ QString ftsPhrase(const QStringList &columns, const QString &foldedText)
     const QString phrase = QLatin1Char('"') + escaped + QLatin1Char('"');
     // A column filter makes the index read every position list; a search of every indexed
     // column needs none (a three-letter search ran 20 times faster without it).
-    bool everyColumn = true;
-    for (const QString &attribute : schema::searchedAttributes())
-        everyColumn = everyColumn && columns.contains(attribute);
-    if (everyColumn)
+    if (everySearchedAttribute(columns))
         return phrase;
     return QStringLiteral("{") + columns.join(QLatin1Char(' ')) + QStringLiteral("} : ") + phrase;
 }
@@ -96,6 +102,7 @@ private:
     StoreResult<const AttributeDescription *> checkedAttribute(const Predicate &predicate);
     StoreResult<QVariant> boundValue(const AttributeDescription &attribute, const QVariant &value);
     QString anyContains(const QStringList &attributes, const QString &folded);
+    static bool isIndexed(const QStringList &attributes, qsizetype length);
     QString bind(const QVariant &value)
     {
         m_bindings.append(value);
@@ -142,17 +149,16 @@ QString Compiler::compileSearch(const Search &search)
     if (folded.isEmpty())
         return QStringLiteral("0");
     const qsizetype length = codePointCount(folded);
-    if (m_scope == PredicateScope::WholeTable && length >= minimumIndexedLength) {
-        // One trigram matches a good share of all items: walking the list's own order and
-        // testing each key against the matches ("+" keeps SQLite from looking each match up
-        // and sorting them) took half the time at 100,000 items. Longer texts match few.
-        const QString key = length == minimumIndexedLength ? QStringLiteral("+t.pk") : QStringLiteral("t.pk");
+    if (m_scope == PredicateScope::WholeTable && isIndexed(search.attributes, length)) {
+        // Three characters or fewer match a good share of all items: walking the list's own
+        // order and testing each key against the matches ("+" keeps SQLite from looking each
+        // match up and sorting them) took half the time at 100,000 items. Longer texts match few.
+        const QString key = length <= minimumIndexedLength ? QStringLiteral("+t.pk") : QStringLiteral("t.pk");
         return QStringLiteral("%1 IN (%2)").arg(key, searchKeys(search.attributes, folded));
     }
-    // One character is answered from each row's distinct characters, a short row per item.
-    // Two characters read every folded text: most pairs are common, and testing the
-    // characters first only added to the reading. Testing each row as the outer scan
-    // reaches it spares collecting the matches into a temporary set.
+    // A search of some of the attributes: one character is answered from each row's distinct
+    // characters, a short row per item; two characters read every folded text. Testing each
+    // row as the outer scan reaches it spares collecting the matches into a temporary set.
     const QString table = length == 1 && m_scope == PredicateScope::WholeTable ? schema::charactersTable
                                                                                : schema::foldedTable;
     return QStringLiteral("EXISTS (SELECT 1 FROM %1 s WHERE s.pk = t.pk AND (%2))")
@@ -167,14 +173,23 @@ QString Compiler::anyContains(const QStringList &attributes, const QString &fold
     return tests.join(QStringLiteral(" OR "));
 }
 
+bool Compiler::isIndexed(const QStringList &attributes, qsizetype length)
+{
+    // Characters and pairs are indexed for all searched attributes together.
+    return length >= minimumIndexedLength || everySearchedAttribute(attributes);
+}
+
 QString Compiler::searchKeys(const QStringList &attributes, const QString &folded)
 {
     const qsizetype length = codePointCount(folded);
-    if (length >= minimumIndexedLength) {
+    if (isIndexed(attributes, length)) {
+        const QString indexed = length >= minimumIndexedLength
+            ? QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
+                  .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)))
+            : QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
+                  .arg(schema::gramsTable, bind(QString(QLatin1Char('"') + searchGram(folded) + QLatin1Char('"'))));
         // Rows written by another program that no save has indexed yet are read directly
         // (CROSS JOIN: from the short waiting list, never by scanning every folded row).
-        const QString indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
-                                    .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)));
         return QStringLiteral("%1 UNION ALL SELECT s.pk FROM %2 p CROSS JOIN %3 s ON s.pk = p.pk WHERE %4")
             .arg(indexed, schema::pendingIndexTable, schema::foldedTable, anyContains(attributes, folded));
     }

@@ -110,6 +110,25 @@ QString unindexOldRow(const QString &condition = {})
              condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition);
 }
 
+// The same for the index of characters and pairs, which keeps no copy of its words either.
+QString gramNewRow()
+{
+    return QStringLiteral("INSERT INTO %1(rowid, grams) VALUES (new.pk, kn_grams(%2));")
+        .arg(gramsTable, prefixedColumns(QStringLiteral("new.")));
+}
+
+QString ungramOldRow()
+{
+    return QStringLiteral("INSERT INTO %1(%1, rowid, grams) VALUES ('delete', old.pk, kn_grams(%2));")
+        .arg(gramsTable, prefixedColumns(QStringLiteral("old.")));
+}
+
+// The condition, inside a trigger on the folded copy, that the old row is in the indexes.
+QString oldRowIndexed()
+{
+    return QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 WHERE pk = old.pk)").arg(pendingIndexTable);
+}
+
 QStringList versionTwoStatements()
 {
     const QStringList &columns = searchedAttributes();
@@ -174,7 +193,7 @@ QStringList versionFourStatements()
 {
     const QString ft = foldedTable;
     const QString pending = pendingIndexTable;
-    const QString indexed = QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 WHERE pk = old.pk)").arg(pending);
+    const QString indexed = oldRowIndexed();
     return {
         QStringLiteral("CREATE TABLE %1 (pk INTEGER PRIMARY KEY)").arg(pending),
         QStringLiteral("DROP TRIGGER %1_ai").arg(ft),
@@ -242,6 +261,31 @@ QStringList versionSixStatements()
 QStringList migrationToSix()
 {
     return versionSixStatements() << fillFrom(charactersTable, foldedTable, QStringLiteral("kn_characters(%1)"));
+}
+
+// Searches of one or two characters look them up instead of reading a row per item. The
+// index follows the trigram index: rows enter both when they leave the waiting list. Deleting
+// needs kn_grams, which plain SQL lacks, so the delete trigger leaves the index alone and the
+// store takes a row out before deleting it (ungramRowStatement).
+QStringList versionSevenStatements()
+{
+    const QString ft = foldedTable;
+    return {
+        QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5(grams, content='', detail=none, columnsize=0, "
+                       "tokenize='ascii')")
+            .arg(gramsTable),
+        QStringLiteral("DROP TRIGGER %1_au").arg(ft),
+        QStringLiteral("CREATE TRIGGER %1_au AFTER UPDATE ON %1 WHEN %2 BEGIN %3 %4 %5 %6 END")
+            .arg(ft, oldRowIndexed(), unindexOldRow(), ungramOldRow(), indexNewRow(), gramNewRow()),
+    };
+}
+
+QStringList migrationToSeven()
+{
+    return versionSevenStatements()
+        << QStringLiteral("INSERT INTO %1(rowid, grams) SELECT pk, kn_grams(%2) FROM %3 "
+                          "WHERE pk NOT IN (SELECT pk FROM %4)")
+               .arg(gramsTable, prefixedColumns({}), foldedTable, pendingIndexTable);
 }
 
 StoreResult<void> runAll(sql::Connection &connection, const QStringList &statements)
@@ -325,6 +369,10 @@ StoreResult<void> verifyTables(sql::Connection &connection, const ObjectModel &m
         if (auto result = require(charactersTable, characters); !result)
             return result;
     }
+    if (version >= 7) {
+        if (auto result = require(gramsTable, {QStringLiteral("grams")}); !result)
+            return result;
+    }
     if (version < 2)
         return {};
     QStringList folded{primaryKey};
@@ -397,6 +445,14 @@ StoreResult<void> prepareInTransaction(sql::Connection &connection, const Object
         if (auto result = setVersion(connection, 6); !result)
             return asMigrationFailure(result.error(), 5);
     }
+    if (*version <= 6) {
+        if (auto result = verifyTables(connection, model, 6); !result)
+            return result;
+        if (auto result = runAll(connection, migrationToSeven()); !result)
+            return asMigrationFailure(result.error(), 6);
+        if (auto result = setVersion(connection, 7); !result)
+            return asMigrationFailure(result.error(), 6);
+    }
     return verifyTables(connection, model, currentVersion);
 }
 
@@ -410,6 +466,13 @@ QString tableName(const EntityDescription &entity)
 QString externalTableName(const EntityDescription &entity)
 {
     return entity.name + QStringLiteral("_external");
+}
+
+QString ungramRowStatement()
+{
+    return QStringLiteral("INSERT INTO %1(%1, rowid, grams) SELECT 'delete', f.pk, kn_grams(%2) FROM %3 f "
+                          "WHERE f.pk = ? AND NOT EXISTS (SELECT 1 FROM %4 WHERE pk = f.pk)")
+        .arg(gramsTable, prefixedColumns(QStringLiteral("f.")), foldedTable, pendingIndexTable);
 }
 
 const QStringList &searchedAttributes()
@@ -444,6 +507,8 @@ StoreResult<void> createSchemaVersion(sql::Connection &connection, const ObjectM
         statements.append(versionFiveStatements());
     if (version >= 6)
         statements.append(versionSixStatements());
+    if (version >= 7)
+        statements.append(versionSevenStatements());
     statements.append(QStringLiteral("PRAGMA application_id = ") + QString::number(applicationId));
     statements.append(QStringLiteral("INSERT INTO store_metadata (key, value) VALUES ('storeUUID', '%1')")
                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
@@ -497,6 +562,11 @@ StoreResult<int> indexWaitingRows(sql::Connection &connection, int limit)
                                                      "JOIN %5 f ON f.pk = p.pk")
                                           .arg(searchTable, prefixedColumns({}), prefixedColumns(QStringLiteral("f.")),
                                                oldest, foldedTable));
+        !result)
+        return result.error();
+    if (auto result = connection.exec(QStringLiteral("INSERT INTO %1(rowid, grams) SELECT f.pk, kn_grams(%2) FROM (%3) p "
+                                                     "JOIN %4 f ON f.pk = p.pk")
+                                          .arg(gramsTable, prefixedColumns(QStringLiteral("f.")), oldest, foldedTable));
         !result)
         return result.error();
     if (auto result = connection.exec(QStringLiteral("DELETE FROM %1 WHERE pk IN (%2)").arg(pendingIndexTable, oldest));

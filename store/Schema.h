@@ -15,8 +15,8 @@ class Connection;
 // an integer primary key "pk" that is never reused (the object identifier). Binary
 // attributes live in "<Entity>_external", keyed by the same pk, so listing rows never
 // reads image bytes. The searched texts of ClipItem are kept case- and diacritic-folded
-// in "ClipItem_folded", indexed by the trigram index "ClipItem_search", and their distinct
-// characters in "ClipItem_characters".
+// in "ClipItem_folded", indexed by the trigram index "ClipItem_search" and by the index of
+// characters and pairs "ClipItem_grams", and their distinct characters in "ClipItem_characters".
 namespace schema {
 
 // 1: entity tables, store metadata and transaction history.
@@ -26,7 +26,9 @@ namespace schema {
 // 4: new rows wait in a list and enter the trigram index once per save.
 // 5: an index on kind and date for the kind filters.
 // 6: the distinct characters of each folded text, for searches of one character.
-inline constexpr int currentVersion = 6;
+// 7: an index of the characters and pairs of characters of each folded row, for searches of
+//    one or two characters.
+inline constexpr int currentVersion = 7;
 // "KnSt": marks the file as a Kestrelnote store.
 inline constexpr int applicationId = 0x4B6E5374;
 
@@ -45,6 +47,12 @@ inline const QString searchTable = QStringLiteral("ClipItem_search");
 inline const QString pendingIndexTable = QStringLiteral("ClipItem_search_pending");
 // The distinct characters of each folded text (kn_characters), kept by triggers.
 inline const QString charactersTable = QStringLiteral("ClipItem_characters");
+// Each folded row's characters and pairs of characters (kn_grams), indexed with the rows
+// of the trigram index.
+inline const QString gramsTable = QStringLiteral("ClipItem_grams");
+// Takes the ClipItem row whose key is bound out of that index; run before deleting it. A row
+// deleted by plain SQL stays in the index, where its key, never used again, matches no row.
+QString ungramRowStatement();
 
 // Per-connection settings and the SQL functions the schema and the queries rely on.
 StoreResult<void> configureConnection(sql::Connection &connection);

@@ -111,7 +111,16 @@ StoreResult<void> updateRow(sql::Connection &connection, const StoreObject &obje
 
 StoreResult<void> deleteRow(sql::Connection &connection, const EntityDescription &entity, qint64 key)
 {
-    // Triggers remove the external and folded rows with it.
+    // Triggers remove the external and folded rows with it, and the folded row from the
+    // trigram index; the index of characters and pairs is ours to clear.
+    if (entity.name == QLatin1String("ClipItem")) {
+        auto ungram = connection.cached(schema::ungramRowStatement());
+        if (!ungram)
+            return ungram.error();
+        (*ungram)->bindInt64(1, key);
+        if (auto result = (*ungram)->exec(); !result)
+            return result;
+    }
     auto remove = connection.cached(QStringLiteral("DELETE FROM %1 WHERE pk = ?").arg(schema::tableName(entity)));
     if (!remove)
         return remove.error();

@@ -442,7 +442,132 @@ void sqlCharacters(sqlite3_context *context, int, sqlite3_value **argv)
     sqlite3_result_text(context, characters.data(), int(characters.size()), SQLITE_TRANSIENT);
 }
 
+void sqlGrams(sqlite3_context *context, int count, sqlite3_value **argv)
+{
+    QList<QByteArrayView> texts;
+    for (int i = 0; i < count; ++i) {
+        if (sqlite3_value_type(argv[i]) == SQLITE_NULL)
+            continue;
+        const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(argv[i]));
+        texts.append(QByteArrayView(data, sqlite3_value_bytes(argv[i])));
+    }
+    const QByteArray grams = searchGrams(texts);
+    sqlite3_result_text(context, grams.constData(), int(grams.size()), SQLITE_TRANSIENT);
+}
+
+// A character as itself, a pair as the first character plus one in the upper half: no pair
+// equals a character, and U+0000 stays apart from the pairs that start with it.
+quint64 pairGram(uint first, uint second)
+{
+    return (quint64(first) + 1) << 32 | second;
+}
+
+QByteArray gramWord(quint64 gram)
+{
+    if (gram >> 32 == 0)
+        return QByteArray::number(uint(gram), 16);
+    return QByteArray::number(uint((gram >> 32) - 1), 16) + 'x' + QByteArray::number(uint(gram), 16);
+}
+
+// The code points of well-formed UTF-8, or nothing when it is not (Qt then decides what
+// the bytes mean, as it does for a search text).
+std::optional<std::vector<char32_t>> wellFormedCodePoints(QByteArrayView text)
+{
+    std::vector<char32_t> points;
+    points.reserve(size_t(text.size()));
+    const auto *data = reinterpret_cast<const unsigned char *>(text.data());
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char lead = data[i];
+        if (lead < 0x80) {
+            points.push_back(lead);
+            ++i;
+            continue;
+        }
+        const int length = (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > size)
+            return std::nullopt;
+        char32_t point = lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            if ((data[i + k] & 0xC0) != 0x80)
+                return std::nullopt;
+            point = point << 6 | (data[i + k] & 0x3F);
+        }
+        static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+            return std::nullopt;
+        points.push_back(point);
+        i += length;
+    }
+    return points;
+}
+
 } // namespace
+
+QByteArray searchGrams(const QList<QByteArrayView> &foldedTexts)
+{
+    // ASCII characters and pairs, most of any text, are marked in tables; the rest are
+    // collected, sorted and made unique.
+    std::bitset<128> asciiCharacters;
+    std::bitset<128 * 128> asciiPairs;
+    std::vector<quint64> others;
+    auto addCharacter = [&](char32_t c) {
+        if (c < 128)
+            asciiCharacters.set(c);
+        else
+            others.push_back(c);
+    };
+    auto addPair = [&](char32_t a, char32_t b) {
+        if (a < 128 && b < 128)
+            asciiPairs.set(a * 128 + b);
+        else
+            others.push_back(pairGram(a, b));
+    };
+    for (QByteArrayView text : foldedTexts) {
+        std::vector<char32_t> points;
+        if (auto wellFormed = wellFormedCodePoints(text)) {
+            points = std::move(*wellFormed);
+        } else {
+            const QList<uint> decoded = textFromUtf8(text).toUcs4();
+            points.assign(decoded.cbegin(), decoded.cend());
+        }
+        for (size_t i = 0; i < points.size(); ++i) {
+            addCharacter(points[i]);
+            if (i + 1 < points.size())
+                addPair(points[i], points[i + 1]);
+        }
+    }
+    std::sort(others.begin(), others.end());
+    others.erase(std::unique(others.begin(), others.end()), others.end());
+    QByteArray words;
+    auto append = [&](quint64 gram) {
+        if (!words.isEmpty())
+            words.append(' ');
+        words.append(gramWord(gram));
+    };
+    for (char32_t c = 0; c < 128; ++c) {
+        if (asciiCharacters.test(c))
+            append(c);
+    }
+    for (char32_t pair = 0; pair < 128 * 128; ++pair) {
+        if (asciiPairs.test(pair))
+            append(pairGram(pair / 128, pair % 128));
+    }
+    for (quint64 gram : others)
+        append(gram);
+    return words;
+}
+
+QString searchGram(QStringView folded)
+{
+    // Through UTF-8 as stored, so that both sides decode alike.
+    const QList<uint> points = textFromUtf8(folded.toUtf8()).toUcs4();
+    if (points.size() == 1)
+        return QString::fromLatin1(gramWord(points[0]));
+    if (points.size() == 2)
+        return QString::fromLatin1(gramWord(pairGram(points[0], points[1])));
+    return {};
+}
 
 QString foldText(QStringView text, TextComparison comparison)
 {
@@ -504,5 +629,7 @@ int registerFoldingFunctions(sqlite3 *db)
     if (rc == SQLITE_OK)
         rc = sqlite3_create_function_v2(db, "kn_characters", 1, flags, nullptr, sqlCharacters, nullptr,
                                         nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_create_function_v2(db, "kn_grams", -1, flags, nullptr, sqlGrams, nullptr, nullptr, nullptr);
     return rc;
 }

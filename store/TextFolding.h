@@ -3,6 +3,7 @@
 #include "store/TextComparison.h"
 
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -22,7 +23,14 @@ bool foldedContains(QStringView haystack, QStringView needle, TextComparison com
 bool foldedStartsWith(QStringView haystack, QStringView needle, TextComparison comparison);
 bool foldedEquals(QStringView a, QStringView b, TextComparison comparison);
 
+// The words that searches of one or two characters look up: each distinct character of a
+// folded text and each distinct pair of neighbouring characters, in hexadecimal code points
+// ("61", "61x62"). searchGrams gives those of some texts, separated by spaces; searchGram the
+// one word of a folded search text of one or two characters (empty for other lengths).
+QByteArray searchGrams(const QList<QByteArrayView> &foldedTexts);
+QString searchGram(QStringView folded);
+
 // Registers kn_fold(text, mode), kn_contains(text, needle, mode),
-// kn_begins_with(text, needle, mode) and kn_characters(text) (each distinct character once)
-// on a connection; mode is the TextComparison value.
+// kn_begins_with(text, needle, mode), kn_characters(text) (each distinct character once)
+// and kn_grams(text, ...) (searchGrams) on a connection; mode is the TextComparison value.
 int registerFoldingFunctions(sqlite3 *db);

@@ -1,6 +1,7 @@
 #include "StoreTestSupport.h"
 
 #include "store/TextFolding.h"
+#include "store/sql/SqlConnection.h"
 
 #include <QRandomGenerator>
 
@@ -202,6 +203,60 @@ private Q_SLOTS:
         QVERIFY(store.view()->save());
         QCOMPARE(run(store.view(), predicate, false), expected);
         QCOMPARE(run(store.view(), predicate, true), expected);
+        // The same rows once they have left the waiting list for the indexes.
+        QVERIFY(store.container->indexWaitingRows());
+        QCOMPARE(run(store.view(), predicate, false), expected);
+    }
+
+    // Indexed rows follow edits and deletions: searches of one, two and more characters find
+    // an edited row by its new text only and a deleted one nowhere, also one deleted by plain
+    // SQL, which leaves its words in the index of characters and pairs behind.
+    void indexedRowsFollowChanges()
+    {
+        TestStore store;
+        StoreContext *view = store.view();
+        fill(view);
+        QVERIFY(view->save());
+        QVERIFY(store.container->indexWaitingRows());
+        for (const auto &item : *view->fetch<ClipItem>(itemsNewestFirst())) {
+            if (item->plainText() == u"été"_s)
+                item->setPlainText(u"winter"_s);
+            if (item->plainText() == u"straße"_s)
+                item->setTitle(u"Qz"_s);
+            if (item->plainText() == u"naïve café"_s)
+                view->deleteObject(item);
+        }
+        QVERIFY(view->save());
+        {
+            auto raw = sql::Connection::open(store.path(), {});
+            QVERIFY(raw && (*raw)->exec(u"DELETE FROM ClipItem WHERE plainText = 'ÉTÉ chaud'"_s));
+        }
+        auto inMemory = [&](const Predicate &predicate) {
+            FetchRequest request = FetchRequest::of<ClipItem>();
+            request.setSortDescriptors({{u"createdAt"_s, true}});
+            QStringList texts;
+            for (const auto &item : *view->fetch<ClipItem>(request)) {
+                if (predicate.evaluate(*item))
+                    texts.append(item->plainText().value_or(QString()));
+            }
+            return texts;
+        };
+        for (const QString &needle : {u"é"_s, u"ÉT"_s, u"W"_s, u"wi"_s, u"Q"_s, u"qZ"_s, u"ï"_s, u"af"_s,
+                                      u"café"_s, u"ch"_s, u"winter"_s}) {
+            const QStringList expected = inMemory(search(needle));
+            QCOMPARE(run(view, search(needle), false), expected);
+        }
+        QCOMPARE(run(view, search(u"ÉT"_s), false), QStringList{});
+        QCOMPARE(run(view, search(u"qZ"_s), false), QStringList{u"straße"_s});
+        QCOMPARE(run(view, search(u"af"_s), false), QStringList{});
+        // The store's own deletion took its row out of the index; plain SQL's left it there.
+        auto postings = [&](const QString &word) {
+            auto raw = sql::Connection::open(store.path(), {});
+            return raw ? (*raw)->queryInt64(u"SELECT count(*) FROM ClipItem_grams WHERE ClipItem_grams MATCH '%1'"_s.arg(word))
+                       : StoreResult<qint64>(raw.error());
+        };
+        QCOMPARE(*postings(searchGram(u"af"_s)), 0);
+        QCOMPARE(*postings(searchGram(u"ch"_s)), 1);
     }
 
     void pendingChangesCountUnlessExcluded()
