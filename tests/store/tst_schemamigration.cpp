@@ -57,6 +57,17 @@ qint64 found(StoreContext *context, const QString &text)
     return *context->count(search);
 }
 
+// How many items the shelf's search (every searched attribute) finds.
+qint64 foundAnywhere(StoreContext *context, const QString &text)
+{
+    const auto cd = TextComparison::CaseDiacriticInsensitive;
+    FetchRequest search = FetchRequest::of<ClipItem>();
+    search.setPredicate(Predicate::anyOf(
+        {Predicate::contains(u"plainText"_s, text, cd), Predicate::contains(u"fileName"_s, text, cd),
+         Predicate::contains(u"sourceAppName"_s, text, cd), Predicate::contains(u"title"_s, text, cd)}));
+    return *context->count(search);
+}
+
 } // namespace
 
 class TestSchemaMigration : public QObject
@@ -92,6 +103,13 @@ private Q_SLOTS:
         QCOMPARE(found(store.view(), u"resume"_s), 1);
         QCOMPARE(found(store.view(), u"ete.pdf"_s), 1);
         QCOMPARE(found(store.view(), u"/"_s), 1);
+        // So does the index of characters and pairs, before and after waiting rows enter it.
+        for (int pass = 0; pass < 2; ++pass) {
+            QCOMPARE(foundAnywhere(store.view(), u"É"_s), 2);
+            QCOMPARE(foundAnywhere(store.view(), u"cv"_s), 1);
+            QCOMPARE(foundAnywhere(store.view(), u"u/"_s), 1);
+            QVERIFY(store.container->indexWaitingRows());
+        }
         insertText(store.view(), u"another résumé"_s);
         QVERIFY(store.view()->save());
         QCOMPARE(found(store.view(), u"RESUME"_s), 2);
