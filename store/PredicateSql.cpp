@@ -188,10 +188,12 @@ QString Compiler::searchKeys(const QStringList &attributes, const QString &folde
                   .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)))
             : QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
                   .arg(schema::gramsTable, bind(QString(QLatin1Char('"') + searchGram(folded) + QLatin1Char('"'))));
-        // Rows written by another program that no save has indexed yet are read directly
-        // (CROSS JOIN: from the short waiting list, never by scanning every folded row).
+        // Rows no indexer has taken in yet are read directly (CROSS JOIN: from the waiting
+        // list, never by scanning every folded row); for one character, their short rows of
+        // distinct characters, since the list is long after an import.
         return QStringLiteral("%1 UNION ALL SELECT s.pk FROM %2 p CROSS JOIN %3 s ON s.pk = p.pk WHERE %4")
-            .arg(indexed, schema::pendingIndexTable, schema::foldedTable, anyContains(attributes, folded));
+            .arg(indexed, schema::pendingIndexTable, length == 1 ? schema::charactersTable : schema::foldedTable,
+                 anyContains(attributes, folded));
     }
     const QString table = length == 1 ? schema::charactersTable : schema::foldedTable;
     return QStringLiteral("SELECT s.pk FROM %1 s WHERE %2").arg(table, anyContains(attributes, folded));
