@@ -27,7 +27,8 @@ class ReadSnapshot;
 //
 // It keeps only each row's primary key and sort key in memory; an object is loaded when
 // its row is read, a window of rows at a time, and binary values only when their role is
-// asked for. Unsaved changes of the view context show once they are saved.
+// asked for. Unsaved changes of the view context show once they are saved. A new text
+// search narrows the rows it already holds, as long as the store is still as they show it.
 //
 // Roles: one per attribute, named after it ("plainText", "isPinned", ...; "id" as text),
 // plus "objectId" (ObjectId) and "uri". Qt::DisplayRole gives plainText. Main thread only.
