@@ -462,11 +462,28 @@ quint64 pairGram(uint first, uint second)
     return (quint64(first) + 1) << 32 | second;
 }
 
-QByteArray gramWord(quint64 gram)
+void appendHex(QByteArray &out, uint value)
 {
-    if (gram >> 32 == 0)
-        return QByteArray::number(uint(gram), 16);
-    return QByteArray::number(uint((gram >> 32) - 1), 16) + 'x' + QByteArray::number(uint(gram), 16);
+    char digits[8];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789abcdef"[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    while (count > 0)
+        out.append(digits[--count]);
+}
+
+// Written straight into the list: a row has a word for nearly every character it holds.
+void appendGramWord(QByteArray &out, quint64 gram)
+{
+    if (!out.isEmpty())
+        out.append(' ');
+    if (gram >> 32 != 0) {
+        appendHex(out, uint((gram >> 32) - 1));
+        out.append('x');
+    }
+    appendHex(out, uint(gram));
 }
 
 // The code points of well-formed UTF-8, or nothing when it is not (Qt then decides what
@@ -506,10 +523,12 @@ std::optional<std::vector<char32_t>> wellFormedCodePoints(QByteArrayView text)
 
 QByteArray searchGrams(const QList<QByteArrayView> &foldedTexts)
 {
-    // ASCII characters and pairs, most of any text, are marked in tables; the rest are
-    // collected, sorted and made unique.
+    // ASCII characters and pairs, most of any text, are marked in tables (the pairs also
+    // listed as first seen, since a short text has few); the rest are collected, sorted and
+    // made unique.
     std::bitset<128> asciiCharacters;
     std::bitset<128 * 128> asciiPairs;
+    std::vector<quint16> asciiPairsSeen;
     std::vector<quint64> others;
     auto addCharacter = [&](char32_t c) {
         if (c < 128)
@@ -518,9 +537,13 @@ QByteArray searchGrams(const QList<QByteArrayView> &foldedTexts)
             others.push_back(c);
     };
     auto addPair = [&](char32_t a, char32_t b) {
-        if (a < 128 && b < 128)
-            asciiPairs.set(a * 128 + b);
-        else
+        if (a < 128 && b < 128) {
+            const auto pair = quint16(a * 128 + b);
+            if (!asciiPairs.test(pair)) {
+                asciiPairs.set(pair);
+                asciiPairsSeen.push_back(pair);
+            }
+        } else
             others.push_back(pairGram(a, b));
     };
     for (QByteArrayView text : foldedTexts) {
@@ -537,24 +560,19 @@ QByteArray searchGrams(const QList<QByteArrayView> &foldedTexts)
                 addPair(points[i], points[i + 1]);
         }
     }
+    std::sort(asciiPairsSeen.begin(), asciiPairsSeen.end());
     std::sort(others.begin(), others.end());
     others.erase(std::unique(others.begin(), others.end()), others.end());
     QByteArray words;
-    auto append = [&](quint64 gram) {
-        if (!words.isEmpty())
-            words.append(' ');
-        words.append(gramWord(gram));
-    };
+    words.reserve(qsizetype(asciiCharacters.count() * 3 + asciiPairsSeen.size() * 6 + others.size() * 12));
     for (char32_t c = 0; c < 128; ++c) {
         if (asciiCharacters.test(c))
-            append(c);
+            appendGramWord(words, c);
     }
-    for (char32_t pair = 0; pair < 128 * 128; ++pair) {
-        if (asciiPairs.test(pair))
-            append(pairGram(pair / 128, pair % 128));
-    }
+    for (quint16 pair : asciiPairsSeen)
+        appendGramWord(words, pairGram(pair / 128, pair % 128));
     for (quint64 gram : others)
-        append(gram);
+        appendGramWord(words, gram);
     return words;
 }
 
@@ -562,11 +580,12 @@ QString searchGram(QStringView folded)
 {
     // Through UTF-8 as stored, so that both sides decode alike.
     const QList<uint> points = textFromUtf8(folded.toUtf8()).toUcs4();
+    QByteArray word;
     if (points.size() == 1)
-        return QString::fromLatin1(gramWord(points[0]));
-    if (points.size() == 2)
-        return QString::fromLatin1(gramWord(pairGram(points[0], points[1])));
-    return {};
+        appendGramWord(word, points[0]);
+    else if (points.size() == 2)
+        appendGramWord(word, pairGram(points[0], points[1]));
+    return QString::fromLatin1(word);
 }
 
 QString foldText(QStringView text, TextComparison comparison)

@@ -140,6 +140,21 @@ private Q_SLOTS:
             QCOMPARE(foldUtf8(bytes, cd), foldText(QString::fromUtf8(bytes), cd).toUtf8());
     }
 
+    // The words of the index of characters and pairs, as a search of one or two characters
+    // looks them up: each once, pairs only within one text, and bytes that are not UTF-8 read
+    // the way Qt reads them, as a search text is.
+    void searchWordsOfCharactersAndPairs()
+    {
+        QCOMPARE(searchGrams({"abab", "b"}), QByteArray("61 62 61x62 62x61"));
+        QCOMPARE(searchGrams({"\xC3\xA9\xF0\x9F\x98\x80"}), QByteArray("e9 1f600 e9x1f600"));
+        QCOMPARE(searchGrams({"a\xFF"}), QByteArray("61 fffd 61xfffd"));
+        QCOMPARE(searchGrams({"\xEF\xBB\xBF" "a"}), QByteArray("61 feff feffx61"));
+        QCOMPARE(searchGrams({QByteArrayView()}), QByteArray());
+        QCOMPARE(searchGram(u"é😀"_s), u"e9x1f600"_s);
+        QCOMPARE(searchGram(u"\uFFFD"_s), u"fffd"_s);
+        QCOMPARE(searchGram(u"abc"_s), QString());
+    }
+
     void storeAndMemoryAgree_data()
     {
         QTest::addColumn<Predicate>("predicate");
