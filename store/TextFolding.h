@@ -27,6 +27,8 @@ bool foldedEquals(QStringView a, QStringView b, TextComparison comparison);
 // folded text and each distinct pair of neighbouring characters, in hexadecimal code points
 // ("61", "61x62"). searchGrams gives those of some texts, separated by spaces; searchGram the
 // one word of a folded search text of one or two characters (empty for other lengths).
+// Stores keep these words in an index that can only take a row out by its words: changing
+// them needs a schema version that rebuilds the index.
 QByteArray searchGrams(const QList<QByteArrayView> &foldedTexts);
 QString searchGram(QStringView folded);
 
