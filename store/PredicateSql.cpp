@@ -103,6 +103,7 @@ private:
     StoreResult<QVariant> boundValue(const AttributeDescription &attribute, const QVariant &value);
     QString anyContains(const QStringList &attributes, const QString &folded);
     static bool isIndexed(const QStringList &attributes, qsizetype length);
+    static QString rowsToRead(qsizetype length);
     QString bind(const QVariant &value)
     {
         m_bindings.append(value);
@@ -159,8 +160,7 @@ QString Compiler::compileSearch(const Search &search)
     // A search of some of the attributes: one character is answered from each row's distinct
     // characters, a short row per item; two characters read every folded text. Testing each
     // row as the outer scan reaches it spares collecting the matches into a temporary set.
-    const QString table = length == 1 && m_scope == PredicateScope::WholeTable ? schema::charactersTable
-                                                                               : schema::foldedTable;
+    const QString table = m_scope == PredicateScope::WholeTable ? rowsToRead(length) : schema::foldedTable;
     return QStringLiteral("EXISTS (SELECT 1 FROM %1 s WHERE s.pk = t.pk AND (%2))")
         .arg(table, anyContains(search.attributes, folded));
 }
@@ -183,20 +183,27 @@ QString Compiler::searchKeys(const QStringList &attributes, const QString &folde
 {
     const qsizetype length = codePointCount(folded);
     if (isIndexed(attributes, length)) {
-        const QString indexed = length >= minimumIndexedLength
-            ? QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
-                  .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)))
-            : QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2")
-                  .arg(schema::gramsTable, bind(QString(QLatin1Char('"') + searchGram(folded) + QLatin1Char('"'))));
+        const bool trigrams = length >= minimumIndexedLength;
+        const QString match = trigrams ? ftsPhrase(attributes, folded)
+                                       : QString(QLatin1Char('"') + searchGram(folded) + QLatin1Char('"'));
+        // Bound in the order the SQL reads them.
+        const QString matchMark = bind(match);
+        const QString waitingTest = anyContains(attributes, folded);
         // Rows no indexer has taken in yet are read directly (CROSS JOIN: from the waiting
-        // list, never by scanning every folded row); for one character, their short rows of
-        // distinct characters, since the list is long after an import.
-        return QStringLiteral("%1 UNION ALL SELECT s.pk FROM %2 p CROSS JOIN %3 s ON s.pk = p.pk WHERE %4")
-            .arg(indexed, schema::pendingIndexTable, length == 1 ? schema::charactersTable : schema::foldedTable,
-                 anyContains(attributes, folded));
+        // list, never by scanning every folded row); the list is long after an import.
+        return QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2 "
+                              "UNION ALL SELECT s.pk FROM %3 p CROSS JOIN %4 s ON s.pk = p.pk WHERE %5")
+            .arg(trigrams ? schema::searchTable : schema::gramsTable, matchMark, schema::pendingIndexTable,
+                 rowsToRead(length), waitingTest);
     }
-    const QString table = length == 1 ? schema::charactersTable : schema::foldedTable;
-    return QStringLiteral("SELECT s.pk FROM %1 s WHERE %2").arg(table, anyContains(attributes, folded));
+    return QStringLiteral("SELECT s.pk FROM %1 s WHERE %2").arg(rowsToRead(length), anyContains(attributes, folded));
+}
+
+// Where a search that reads rows reads them: one character needs only each row's short
+// list of distinct characters.
+QString Compiler::rowsToRead(qsizetype length)
+{
+    return length == 1 ? schema::charactersTable : schema::foldedTable;
 }
 
 StoreResult<const AttributeDescription *> Compiler::checkedAttribute(const Predicate &predicate)
