@@ -305,6 +305,11 @@ QString textArgument(sqlite3_value *value)
     return textFromUtf8(QByteArrayView(data, sqlite3_value_bytes(value)));
 }
 
+struct FoldedNeedle {
+    TextComparison comparison = TextComparison::Exact;
+    QString text;
+};
+
 // Folds only as much of a long UTF-8 text as is needed to decide whether it starts with
 // an already folded needle. Folding works character by character, so the folded prefix
 // of a text is a prefix of the folded text, apart from the last character, which may
@@ -392,16 +397,27 @@ void sqlBeginsWith(sqlite3_context *context, int, sqlite3_value **argv)
         return;
     }
     const TextComparison comparison = comparisonFromInt(sqlite3_value_int(argv[2]));
-    const QString needle = foldText(textArgument(argv[1]), comparison);
-    if (needle.isEmpty()) {
-        sqlite3_result_int(context, 0);
-        return;
+    // The prefix is the same for every row a statement tests: it is folded once and kept
+    // with the statement.
+    const auto *kept = static_cast<const FoldedNeedle *>(sqlite3_get_auxdata(context, 1));
+    if (kept && kept->comparison != comparison)
+        kept = nullptr;
+    FoldedNeedle made;
+    if (!kept)
+        made = FoldedNeedle{comparison, foldText(textArgument(argv[1]), comparison)};
+    const QString &needle = kept ? kept->text : made.text;
+    bool found = false;
+    if (!needle.isEmpty()) {
+        const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(argv[0]));
+        const qsizetype size = sqlite3_value_bytes(argv[0]);
+        const std::optional<bool> quick = asciiStartsWith(data, size, needle, comparison);
+        found = quick ? *quick : utf8StartsWithFolded(data, size, needle, comparison);
     }
-    const auto *data = reinterpret_cast<const char *>(sqlite3_value_text(argv[0]));
-    const qsizetype size = sqlite3_value_bytes(argv[0]);
-    const std::optional<bool> quick = asciiStartsWith(data, size, needle, comparison);
-    const bool found = quick ? *quick : utf8StartsWithFolded(data, size, needle, comparison);
     sqlite3_result_int(context, found ? 1 : 0);
+    // Last: SQLite may destroy what it is given before set_auxdata returns.
+    if (!kept)
+        sqlite3_set_auxdata(context, 1, new FoldedNeedle(std::move(made)),
+                            [](void *needle) { delete static_cast<FoldedNeedle *>(needle); });
 }
 
 // The distinct characters of a text, each once, in order of first appearance: what a
