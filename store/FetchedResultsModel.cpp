@@ -152,11 +152,9 @@ StoreResult<qint64> FetchedResultsModel::beginReading(sql::ReadSnapshot &snapsho
 
 StoreResult<std::vector<qint64>> FetchedResultsModel::queryKeys(const CompiledPredicate &query) const
 {
-    auto statement = m_context->m_connection->prepare(query.sql);
+    auto statement = m_context->m_connection->prepare(query.sql, query.bindings);
     if (!statement)
         return statement.error();
-    for (int i = 0; i < query.bindings.size(); ++i)
-        statement->bind(i + 1, query.bindings[i]);
     std::vector<qint64> keys;
     while (statement->next())
         keys.push_back(statement->int64(0));
@@ -205,11 +203,9 @@ StoreResult<FetchedResultsModel::Rows> FetchedResultsModel::queryRows(const std:
     const QString sql = QStringLiteral("SELECT %1 FROM %2 t%3 ORDER BY %4")
                             .arg(columns.join(QStringLiteral(", ")), schema::tableName(entity),
                                  fetchquery::whereClause(query->where, restriction), query->order);
-    auto statement = connection->prepare(sql);
+    auto statement = connection->prepare(sql, bindings);
     if (!statement)
         return statement.error();
-    for (int i = 0; i < bindings.size(); ++i)
-        statement->bind(i + 1, bindings[i]);
     Rows result;
     if (!onlyKeys) {
         // Growing the list row by row costs more than reading the rows at 1,000,000 items

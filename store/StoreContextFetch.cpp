@@ -43,11 +43,9 @@ StoreResult<QList<StoreObjectPtr>> StoreContext::fetchSaved(const FetchRequest &
     const QString sql = QStringLiteral("SELECT %1 FROM %2 t%3 ORDER BY %4%5")
                             .arg(columns.join(QStringLiteral(", ")), schema::tableName(entity),
                                  whereClause(query->where, {}), query->order, limitClause(request));
-    auto statement = m_connection->prepare(sql);
+    auto statement = m_connection->prepare(sql, query->bindings);
     if (!statement)
         return statement.error();
-    for (int i = 0; i < query->bindings.size(); ++i)
-        statement->bind(i + 1, query->bindings[i]);
     QList<StoreObjectPtr> objects;
     while (statement->next()) {
         StoreObjectPtr object = objectForRow(entityIndex, statement->int64(0));
@@ -105,11 +103,9 @@ StoreResult<QList<StoreObjectPtr>> StoreContext::fetchWithPending(const FetchReq
     const QString sql = QStringLiteral("SELECT %1 FROM %2 t%3")
                             .arg(columns.join(QStringLiteral(", ")), schema::tableName(entity),
                                  whereClause(query->where, exclusion));
-    auto statement = m_connection->prepare(sql);
+    auto statement = m_connection->prepare(sql, bindings);
     if (!statement)
         return statement.error();
-    for (int i = 0; i < bindings.size(); ++i)
-        statement->bind(i + 1, bindings[i]);
     while (statement->next()) {
         Entry entry{statement->int64(0), {}, nullptr};
         for (int column = 1; column < columns.size(); ++column)
@@ -223,11 +219,9 @@ StoreResult<QList<QVariantMap>> StoreContext::fetchDictionaries(const FetchReque
     const QString sql = QStringLiteral("SELECT %1 FROM %2 t%3%4 ORDER BY %5%6")
                             .arg(columns.join(QStringLiteral(", ")), schema::tableName(**entity), join,
                                  whereClause(query->where, {}), query->order, limitClause(request));
-    auto statement = m_connection->prepare(sql);
+    auto statement = m_connection->prepare(sql, query->bindings);
     if (!statement)
         return statement.error();
-    for (int i = 0; i < query->bindings.size(); ++i)
-        statement->bind(i + 1, query->bindings[i]);
     QList<QVariantMap> rows;
     while (statement->next()) {
         QVariantMap row;
@@ -269,11 +263,9 @@ StoreResult<qint64> StoreContext::count(const FetchRequest &request)
     if (request.fetchLimit() > 0 || request.fetchOffset() > 0)
         sql = QStringLiteral("SELECT count(*) FROM (SELECT t.pk FROM %1 t%2%3)")
                   .arg(schema::tableName(**entity), whereClause(query->where, {}), limitClause(request));
-    auto statement = m_connection->prepare(sql);
+    auto statement = m_connection->prepare(sql, query->bindings);
     if (!statement)
         return statement.error();
-    for (int i = 0; i < query->bindings.size(); ++i)
-        statement->bind(i + 1, query->bindings[i]);
     if (!statement->next())
         return statement->hasError() ? statement->error()
                                      : StoreError{StoreError::Code::SqliteError, 0, QStringLiteral("no count")};

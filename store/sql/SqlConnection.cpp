@@ -209,6 +209,16 @@ StoreResult<Statement> Connection::prepare(const QString &sql)
     return Statement(statement, this);
 }
 
+StoreResult<Statement> Connection::prepare(const QString &sql, const QVariantList &bindings)
+{
+    auto statement = prepare(sql);
+    if (statement) {
+        for (int i = 0; i < bindings.size(); ++i)
+            statement->bind(i + 1, bindings[i]);
+    }
+    return statement;
+}
+
 StoreResult<StatementLease> Connection::cached(const QString &sql)
 {
     auto found = m_cache.find(sql);

@@ -111,6 +111,8 @@ public:
     sqlite3 *handle() const { return m_db; }
 
     StoreResult<Statement> prepare(const QString &sql);
+    // Prepared with `bindings` bound to its parameters in order.
+    StoreResult<Statement> prepare(const QString &sql, const QVariantList &bindings);
     // A statement kept for reuse by this connection, with its bindings cleared. Do not
     // hold two loans of the same SQL at once.
     StoreResult<StatementLease> cached(const QString &sql);
