@@ -184,17 +184,27 @@ QString Compiler::searchKeys(const QStringList &attributes, const QString &folde
     const qsizetype length = codePointCount(folded);
     if (isIndexed(attributes, length)) {
         const bool trigrams = length >= minimumIndexedLength;
-        const QString match = trigrams ? ftsPhrase(attributes, folded)
-                                       : QString(QLatin1Char('"') + searchGram(folded) + QLatin1Char('"'));
         // Bound in the order the SQL reads them.
-        const QString matchMark = bind(match);
+        QString indexed;
+        if (!trigrams) {
+            indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2 UNION ALL ")
+                          .arg(schema::gramsTable, bind(QString(QLatin1Char('"') + searchGram(folded) + QLatin1Char('"'))));
+        } else {
+            // The trigram tokenizer ends a text at its first U+0000 and a query cannot hold one:
+            // indexed texts with U+0000 (the pair index lists them) are read directly.
+            if (!folded.contains(QChar(0))) {
+                indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2 UNION ALL ")
+                              .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)));
+            }
+            indexed += QStringLiteral("SELECT s.pk FROM %1 g CROSS JOIN %2 s ON s.pk = g.rowid "
+                                      "WHERE %1 MATCH '\"0\"' AND (%3) UNION ALL ")
+                           .arg(schema::gramsTable, schema::foldedTable, anyContains(attributes, folded));
+        }
         const QString waitingTest = anyContains(attributes, folded);
         // Rows no indexer has taken in yet are read directly (CROSS JOIN: from the waiting
         // list, never by scanning every folded row); the list is long after an import.
-        return QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2 "
-                              "UNION ALL SELECT s.pk FROM %3 p CROSS JOIN %4 s ON s.pk = p.pk WHERE %5")
-            .arg(trigrams ? schema::searchTable : schema::gramsTable, matchMark, schema::pendingIndexTable,
-                 rowsToRead(length), waitingTest);
+        return QStringLiteral("%1SELECT s.pk FROM %2 p CROSS JOIN %3 s ON s.pk = p.pk WHERE %4")
+            .arg(indexed, schema::pendingIndexTable, rowsToRead(length), waitingTest);
     }
     return QStringLiteral("SELECT s.pk FROM %1 s WHERE %2").arg(rowsToRead(length), anyContains(attributes, folded));
 }

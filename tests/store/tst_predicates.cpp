@@ -223,6 +223,45 @@ private Q_SLOTS:
         QCOMPARE(run(store.view(), predicate, false), expected);
     }
 
+    // Values the ordinary samples lack, saved and then judged by SQL (waiting for the index and
+    // indexed) and in memory (as a changed object would be).
+    void oddValuesAgree_data()
+    {
+        QTest::addColumn<Predicate>("predicate");
+        QTest::addColumn<QStringList>("expected");
+        const QString nulText = u"abc"_s + QChar(0) + u"defgh"_s;
+        // The trigram index ends a text at its first U+0000.
+        QTest::newRow("text after a NUL") << search(u"DEFG"_s) << QStringList{nulText, u"xdefgh"_s};
+        QTest::newRow("NUL in a search") << search(u"c"_s + QChar(0) + u"d"_s) << QStringList{nulText};
+        QTest::newRow("NUL in a search of one attribute") << text(u"c"_s + QChar(0) + u"de"_s) << QStringList{nulText};
+    }
+
+    void oddValuesAgree()
+    {
+        QFETCH(Predicate, predicate);
+        QFETCH(QStringList, expected);
+        TestStore store;
+        StoreContext *view = store.view();
+        const QStringList texts{u"abc"_s + QChar(0) + u"defgh"_s, u"xdefgh"_s};
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            insertText(view, texts[i])->setCreatedAt(QDateTime::fromMSecsSinceEpoch(1700000000000 + i, Qt::UTC));
+        QVERIFY(view->save());
+        auto inMemory = [&] {
+            FetchRequest request = FetchRequest::of<ClipItem>();
+            request.setSortDescriptors({{u"createdAt"_s, true}});
+            QStringList matches;
+            for (const auto &item : *view->fetch<ClipItem>(request)) {
+                if (predicate.evaluate(*item))
+                    matches.append(item->plainText().value_or(QString()));
+            }
+            return matches;
+        };
+        QCOMPARE(inMemory(), expected);
+        QCOMPARE(run(view, predicate, false), expected);
+        QVERIFY(store.container->indexWaitingRows());
+        QCOMPARE(run(view, predicate, false), expected);
+    }
+
     // Indexed rows follow edits and deletions: searches of one, two and more characters find
     // an edited row by its new text only and a deleted one nowhere, also one deleted by plain
     // SQL, which leaves its words in the index of characters and pairs behind.
