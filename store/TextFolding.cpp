@@ -311,9 +311,9 @@ struct FoldedNeedle {
 };
 
 // Folds only as much of a long UTF-8 text as is needed to decide whether it starts with
-// an already folded needle. Folding works character by character, so the folded prefix
-// of a text is a prefix of the folded text, apart from the last character, which may
-// still take marks: hence one character of margin.
+// an already folded needle. The folded prefix of a text ending before a decomposition
+// boundary is a prefix of the folded text; kept marks after it may still be reordered
+// across a whole run of marks, so the rest of that run is left out.
 bool utf8StartsWithFolded(const char *data, qsizetype size, const QString &foldedNeedle,
                           TextComparison comparison)
 {
@@ -326,8 +326,12 @@ bool utf8StartsWithFolded(const char *data, qsizetype size, const QString &folde
         qsizetype end = take;
         while (end > 0 && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80)
             --end;
-        const QString folded = foldText(textFromUtf8(QByteArrayView(data, end)), comparison);
-        if (folded.size() > foldedNeedle.size())
+        const QString prefix = textFromUtf8(QByteArrayView(data, end));
+        qsizetype boundary = prefix.size() - 1;
+        while (boundary > 0 && !isDecompositionBoundary(prefix, boundary))
+            --boundary;
+        const QString folded = foldText(QStringView(prefix).first(std::max<qsizetype>(boundary, 0)), comparison);
+        if (folded.size() >= foldedNeedle.size())
             return folded.startsWith(foldedNeedle);
         take *= 2;
     }
