@@ -241,6 +241,8 @@ private Q_SLOTS:
             << Predicate::beginsWith(u"plainText"_s, u"AAAA\U0001D16D"_s, cd) << QStringList{};
         QTest::newRow("prefix with the reordered mark")
             << Predicate::beginsWith(u"plainText"_s, u"aaaa\U0001D165"_s, cd) << QStringList{marks};
+        // Any integer but 0 reads as true.
+        QTest::newRow("true written as 2") << Predicate::equal(u"isPinned"_s, true) << QStringList{u"pinned elsewhere"_s};
     }
 
     void oddValuesAgree()
@@ -250,10 +252,16 @@ private Q_SLOTS:
         TestStore store;
         StoreContext *view = store.view();
         const QStringList texts{u"abc"_s + QChar(0) + u"defgh"_s, u"xdefgh"_s,
-                                u"aaaa"_s + QString(u"\U0001D16D"_s).repeated(30) + u"\U0001D165 tail"_s};
+                                u"aaaa"_s + QString(u"\U0001D16D"_s).repeated(30) + u"\U0001D165 tail"_s,
+                                u"pinned elsewhere"_s};
         for (qsizetype i = 0; i < texts.size(); ++i)
             insertText(view, texts[i])->setCreatedAt(QDateTime::fromMSecsSinceEpoch(1700000000000 + i, Qt::UTC));
         QVERIFY(view->save());
+        {
+            auto raw = sql::Connection::open(store.path(), {});
+            QVERIFY(raw && (*raw)->exec(u"UPDATE ClipItem SET isPinned = 2 WHERE plainText = 'pinned elsewhere'"_s));
+        }
+        view->refreshAll();
         auto inMemory = [&] {
             FetchRequest request = FetchRequest::of<ClipItem>();
             request.setSortDescriptors({{u"createdAt"_s, true}});
