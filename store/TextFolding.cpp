@@ -634,25 +634,47 @@ QByteArray foldUtf8(QByteArrayView text, TextComparison comparison)
     return foldText(textFromUtf8(text), comparison).toUtf8();
 }
 
+namespace {
+
+// UTF-8 cannot hold half of a surrogate pair: a text is compared as the store keeps it (and
+// as SQL sees a bound search text), else half an emoji would find the emoji in memory only.
+QStringView asStored(QStringView text, QString &buffer)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (text[i].isSurrogate()) {
+            buffer = textFromUtf8(text.toUtf8());
+            return buffer;
+        }
+    }
+    return text;
+}
+
+} // namespace
+
 bool foldedContains(QStringView haystack, QStringView needle, TextComparison comparison)
 {
-    const QString foldedNeedle = foldText(needle, comparison);
+    QString haystackBuffer, needleBuffer;
+    const QString foldedNeedle = foldText(asStored(needle, needleBuffer), comparison);
     if (foldedNeedle.isEmpty())
         return false;
-    return foldText(haystack, comparison).contains(foldedNeedle);
+    return foldText(asStored(haystack, haystackBuffer), comparison).contains(foldedNeedle);
 }
 
 bool foldedStartsWith(QStringView haystack, QStringView needle, TextComparison comparison)
 {
-    const QString foldedNeedle = foldText(needle, comparison);
+    QString haystackBuffer, needleBuffer;
+    const QString foldedNeedle = foldText(asStored(needle, needleBuffer), comparison);
     if (foldedNeedle.isEmpty())
         return false;
-    return foldText(haystack, comparison).startsWith(foldedNeedle);
+    return foldText(asStored(haystack, haystackBuffer), comparison).startsWith(foldedNeedle);
 }
 
 bool foldedEquals(QStringView a, QStringView b, TextComparison comparison)
 {
-    return foldText(a, comparison) == foldText(b, comparison);
+    QString aBuffer, bBuffer;
+    return foldText(asStored(a, aBuffer), comparison) == foldText(asStored(b, bBuffer), comparison);
 }
 
 int registerFoldingFunctions(sqlite3 *db)

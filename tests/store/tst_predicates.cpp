@@ -171,6 +171,9 @@ private Q_SLOTS:
         QTest::newRow("japanese, two characters") << text(u"日本"_s) << QStringList{u"日本語のテキスト"_s};
         QTest::newRow("quotes in the search") << text(u"\"quoted\""_s) << QStringList{u"say \"quoted\" words"_s};
         QTest::newRow("empty search matches nothing") << text(QString()) << QStringList{};
+        // Saved as UTF-8, which cannot hold half of a surrogate pair.
+        QTest::newRow("half an emoji") << text(QString(QChar(0xD83D))) << QStringList{};
+        QTest::newRow("search: half an emoji") << search(QString(QChar(0xDE00))) << QStringList{};
         QTest::newRow("only a combining mark matches nothing") << text(u"\u0301"_s) << QStringList{};
         QTest::newRow("one indexed attribute ignores the others") << text(u"JAPANESE"_s) << QStringList{};
         QTest::newRow("search: title") << search(u"cv"_s) << QStringList{u"Résumé of the year"_s};
