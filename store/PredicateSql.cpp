@@ -282,8 +282,13 @@ StoreResult<QString> Compiler::compileComparison(const Predicate &predicate)
             return QStringLiteral("(t.%1 IN (SELECT %1 FROM %2 WHERE %3 > 0 OR %3 < 0))")
                 .arg(schema::primaryKey, schema::tableName(m_entity), attribute.name);
         }
-        if (predicate.comparison() == TextComparison::Exact)
+        if (predicate.comparison() == TextComparison::Exact) {
+            // Stored bytes that are not UTF-8 read as U+FFFD: only a text holding one can
+            // equal them, and only once decoded (kn_fold in exact mode decodes).
+            if (attribute.type == AttributeType::String && value->toString().contains(QChar::ReplacementCharacter))
+                return QStringLiteral("(kn_fold(%1, %2) = %3)").arg(column).arg(mode).arg(bind(*value));
             return QStringLiteral("(%1 = %2)").arg(column, bind(*value));
+        }
         const QString folded = foldText(value->toString(), predicate.comparison());
         return QStringLiteral("(kn_fold(%1, %2) = %3)").arg(column).arg(mode).arg(bind(folded));
     }

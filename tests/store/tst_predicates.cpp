@@ -246,6 +246,9 @@ private Q_SLOTS:
             << Predicate::beginsWith(u"plainText"_s, u"aaaa\U0001D165"_s, cd) << QStringList{marks};
         // Any integer but 0 reads as true.
         QTest::newRow("true written as 2") << Predicate::equal(u"isPinned"_s, true) << QStringList{u"pinned elsewhere"_s};
+        // Bytes that are not UTF-8 read as U+FFFD.
+        QTest::newRow("text written as other bytes")
+            << Predicate::equal(u"sourceAppName"_s, u"A\uFFFDB"_s) << QStringList{u"pinned elsewhere"_s};
     }
 
     void oddValuesAgree()
@@ -262,7 +265,9 @@ private Q_SLOTS:
         QVERIFY(view->save());
         {
             auto raw = sql::Connection::open(store.path(), {});
-            QVERIFY(raw && (*raw)->exec(u"UPDATE ClipItem SET isPinned = 2 WHERE plainText = 'pinned elsewhere'"_s));
+            QVERIFY(raw && registerFoldingFunctions((*raw)->handle()) == 0);
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET isPinned = 2, sourceAppName = CAST(X'41FF42' AS TEXT) "
+                                 "WHERE plainText = 'pinned elsewhere'"_s));
         }
         view->refreshAll();
         auto inMemory = [&] {
