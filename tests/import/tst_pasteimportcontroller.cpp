@@ -205,8 +205,13 @@ private Q_SLOTS:
         store.defaults.setInteger(SettingsKey::historyLimit, 10000);
         {
             PasteImportController controller(*store.container, store.defaults);
+            StateLog log(controller);
             controller.startImport(paste.folder());
-            QTest::qWait(50);
+            // Gone once the first items are in: a fixed wait let a fast machine finish first.
+            QVERIFY(QTest::qWaitFor([&log] {
+                const auto *running = log.states.isEmpty() ? nullptr : std::get_if<Running>(&log.states.last());
+                return running && running->done > 0;
+            }, 60000));
         }
         QVERIFY(store.items().size() < 5000);
         QCOMPARE(paste.leftovers(), QStringList());
