@@ -287,7 +287,7 @@ void FetchedResultsModel::contextChanged(const ObjectChanges &changes)
         applyFullDiff();
         return;
     }
-    if (total > 0 && !applyIncrementally(inserted, updated, deleted))
+    if (total > 0 && !applyIncrementally(inserted, updated, deleted, !follows))
         return;
     if (follows)
         m_currentSnapshot->changeCount = changes.changeCountAfter;
@@ -296,7 +296,7 @@ void FetchedResultsModel::contextChanged(const ObjectChanges &changes)
 }
 
 bool FetchedResultsModel::applyIncrementally(const QList<qint64> &inserted, const QList<qint64> &updated,
-                                             const QList<qint64> &deleted)
+                                             const QList<qint64> &deleted, bool readAfterChangeBegan)
 {
     const int before = count();
     QList<qint64> touched = inserted + updated;
@@ -316,8 +316,10 @@ bool FetchedResultsModel::applyIncrementally(const QList<qint64> &inserted, cons
         freshByKey.insert(fresh.rows[i].key, i);
 
     // Where the changed rows are now. A new row may already be listed when the list was
-    // fetched after its save; it can only be at its sorted place.
+    // fetched after its save: at its sorted place, or, when a later save not merged yet
+    // moved it, anywhere.
     std::vector<qsizetype> positions;
+    QList<qint64> lookFor = updated + deleted;
     for (qint64 key : inserted) {
         auto found = freshByKey.find(key);
         if (found == freshByKey.end())
@@ -325,8 +327,9 @@ bool FetchedResultsModel::applyIncrementally(const QList<qint64> &inserted, cons
         const qsizetype at = lowerBound(fresh.rows[found.value()], generalAt(fresh, found.value()));
         if (at < count() && m_current.rows[size_t(at)].key == key)
             positions.push_back(at);
+        else if (readAfterChangeBegan)
+            lookFor.append(key);
     }
-    QList<qint64> lookFor = updated + deleted;
     for (qsizetype position : findKeys(lookFor))
         positions.push_back(position);
     std::sort(positions.begin(), positions.end());

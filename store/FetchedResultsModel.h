@@ -105,7 +105,8 @@ private:
     StoreResult<std::vector<qint64>> queryKeys(const CompiledPredicate &query) const;
     Rows rowsWithKeys(const Rows &from, const KeySet &keys) const;
     void contextChanged(const ObjectChanges &changes);
-    bool applyIncrementally(const QList<qint64> &inserted, const QList<qint64> &updated, const QList<qint64> &deleted);
+    bool applyIncrementally(const QList<qint64> &inserted, const QList<qint64> &updated, const QList<qint64> &deleted,
+                            bool readAfterChangeBegan);
     void applyFullDiff();
     qsizetype lowerBound(const Row &row, const QVariantList *general) const;
     std::vector<qsizetype> findKeys(const QList<qint64> &keys) const;

@@ -173,6 +173,36 @@ private Q_SLOTS:
         QCOMPARE(list.resets.count(), 0);
     }
 
+    // A list read again between a save and its merge, when a later save moves the new row
+    // before that merge arrives, lists the row once.
+    void aNewRowListedBeforeItsMergeIsNotListedTwice()
+    {
+        TestStore store;
+        for (int i = 0; i < 5; ++i)
+            insertText(store.view(), u"item %1"_s.arg(i))->setCreatedAt(at(i * 10));
+        QVERIFY(store.view()->save());
+        const FetchRequest request = itemsNewestFirst();
+        LiveList list(store.view(), request);
+        QVERIFY(list.fetch());
+        QSignalSpy merged(store.view(), &StoreContext::objectsDidChange);
+
+        auto capture = store.container->newBackgroundContext();
+        ObjectId added;
+        capture->performAndWait([&] {
+            auto item = insertText(capture.get(), u"new"_s);
+            item->setCreatedAt(at(100));
+            QVERIFY(capture->save());
+            added = item->objectId();
+        });
+        QVERIFY(list.model.performFetch());
+        capture->performAndWait([&] {
+            objectCast<ClipItem>(*capture->existingObject(added))->setCreatedAt(at(15));
+            QVERIFY(capture->save());
+        });
+        QTRY_COMPARE(merged.count(), 2);
+        QCOMPARE(listed(list.model), freshRun(store.view(), request));
+    }
+
     // The shelf's searches and filters, one after another, while other contexts save: a search
     // narrows the rows it already has only while the store is as they were read, or as the
     // changes merged since have made them.
