@@ -449,17 +449,19 @@ void StoreContext::reset()
 
 void StoreContext::mergeChanges(const ObjectChanges &changes)
 {
-    QList<StoreObject *> reload;
+    // Held strongly: marking an object gone can drop the last other reference to it (its
+    // pending change), and changes merged from several saves may update and delete one row.
+    QList<StoreObjectPtr> holders;
     auto reloadIfRegistered = [&](const ObjectId &id) {
         if (StoreObjectPtr object = registeredObject(id.entityIndex(), id.primaryKey())) {
             if (object->m_state == StoreObject::State::Persisted || object->m_state == StoreObject::State::Deleted)
-                reload.append(object.get());
+                holders.append(object);
         }
     };
     if (changes.everythingMayHaveChanged) {
         for (const auto &object : registeredObjects()) {
             if (object->m_state != StoreObject::State::Inserted)
-                reload.append(object.get());
+                holders.append(object);
         }
     } else {
         for (const ObjectId &id : changes.updated)
@@ -469,11 +471,12 @@ void StoreContext::mergeChanges(const ObjectChanges &changes)
                 markGone(object.get());
         }
     }
-    // Keep the objects alive while they are reloaded.
-    QList<StoreObjectPtr> holders;
-    for (StoreObject *object : std::as_const(reload)) {
-        holders.append(registeredObject(object->entityIndex(), object->m_key));
-        unloadUnchanged(object);
+    QList<StoreObject *> reload;
+    for (const StoreObjectPtr &object : std::as_const(holders)) {
+        if (object->m_context != this)
+            continue;   // deleted by a later change
+        unloadUnchanged(object.get());
+        reload.append(object.get());
     }
     loadInChunks(reload);
     Q_EMIT objectsDidChange(changes);

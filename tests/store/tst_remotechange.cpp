@@ -73,6 +73,38 @@ private Q_SLOTS:
         QVERIFY(doomed->isDeleted());
     }
 
+    // Another container changes an item, then deletes it, between two polls, while only this
+    // view's unsaved change of it holds the item.
+    void anItemChangedThenDeletedElsewhereLeavesTheView()
+    {
+        TestStore store;
+        StoreContainer other(u"Kestrelnote"_s);
+        other.storeDescription().path = store.path();
+        QVERIFY(other.loadPersistentStore());
+        StoreContext *view = store.view();
+        auto item = insertText(view, u"doomed"_s);
+        QVERIFY(view->save());
+        const ObjectId id = item->objectId();
+        item->setTitle(u"unsaved"_s);
+        item.reset();
+        QSignalSpy remote(store.container.get(), &StoreContainer::remoteChange);
+        {
+            // One turn of the event loop, so that one poll sees both saves.
+            StoreContext *theirs = other.viewContext();
+            auto mirror = objectCast<ClipItem>(*theirs->existingObject(id));
+            mirror->setPinned(true);
+            QVERIFY(theirs->save());
+            theirs->deleteObject(mirror);
+            QVERIFY(theirs->save());
+        }
+        QVERIFY(remote.wait(5000));
+        const auto change = remote.first().first().value<RemoteChange>();
+        QCOMPARE(change.changes.updated, QList<ObjectId>{id});
+        QCOMPARE(change.changes.deleted, QList<ObjectId>{id});
+        QVERIFY(!view->hasChanges());
+        QCOMPARE(view->existingObject(id).error().code, StoreError::Code::ObjectNotFound);
+    }
+
     // Two containers on one file see each other's saves; a container's own saves, from any
     // of its contexts, are never remote to itself.
     void onlyOtherContainersSavesAreRemote()
