@@ -80,6 +80,7 @@ StoreResult<void> FetchedResultsModel::performFetch()
     m_cache.clear();
     m_cacheOrder.clear();
     auto rows = fetchRows();
+    m_fetched = rows.ok();
     if (rows)
         m_current = std::move(*rows);
     else
@@ -261,7 +262,7 @@ int FetchedResultsModel::compareRows(const Row &a, const QVariantList *generalA,
 
 void FetchedResultsModel::contextChanged(const ObjectChanges &changes)
 {
-    if (m_entity < 0 || !m_context->m_connection)
+    if (m_entity < 0 || !m_fetched || !m_context->m_connection)
         return;
     if (changes.everythingMayHaveChanged) {
         applyFullDiff();

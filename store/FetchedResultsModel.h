@@ -123,6 +123,8 @@ private:
     Rows m_current;
     // How m_current was read, until a change is applied to it.
     std::optional<Snapshot> m_currentSnapshot;
+    // Whether m_current is a whole run of the request; changes only follow one.
+    bool m_fetched = false;
     std::optional<Unsearched> m_unsearched;
     QList<bool> m_ascending;
     QList<int> m_sortAttributes;

@@ -314,6 +314,20 @@ private Q_SLOTS:
         QCOMPARE(listed(list.model), freshRun(view, request));
     }
 
+    // Saves before the first fetch must not make a partial list.
+    void nothingIsListedBeforeTheFirstFetch()
+    {
+        TestStore store;
+        insertText(store.view(), u"saved before"_s)->setCreatedAt(at(1));
+        QVERIFY(store.view()->save());
+        FetchedResultsModel model(store.view(), itemsNewestFirst());
+        insertText(store.view(), u"saved after"_s)->setCreatedAt(at(2));
+        QVERIFY(store.view()->save());
+        QCOMPARE(model.rowCount(), 0);
+        QVERIFY(model.performFetch());
+        QCOMPARE(listed(model), freshRun(store.view(), itemsNewestFirst()));
+    }
+
     void rowsLoadTheirObjectsOnDemand()
     {
         TestStore store;
