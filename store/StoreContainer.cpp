@@ -227,7 +227,6 @@ void StoreContainer::pollForRemoteChanges()
     auto version = connection->queryInt64(QStringLiteral("PRAGMA data_version"));
     if (!version || *version == m_dataVersion)
         return;
-    m_dataVersion = *version;
 
     // Read the records and the counter in one snapshot.
     if (!connection->exec(QStringLiteral("BEGIN")))
@@ -235,8 +234,10 @@ void StoreContainer::pollForRemoteChanges()
     auto records = transactionsAfter(*connection, m_lastTransaction, storeIdentifier());
     auto counted = changeCounter(*connection);
     connection->exec(QStringLiteral("COMMIT"));
+    // Taken as seen only once read, so that a store busy now is read at the next poll.
     if (!records || !counted)
         return;
+    m_dataVersion = *version;
     RemoteChange change;
     // Records missing before the new ones were pruned unread; a break in the chain of
     // change counts is a write made without a record. Either way anything may have changed.
