@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
 
 // Longer IN lists go through one JSON parameter instead of one parameter per value.
@@ -302,15 +304,21 @@ StoreResult<QString> Compiler::compileComparison(const Predicate &predicate)
         }
         if (values.isEmpty())
             return QStringLiteral("0");
+        // As with equality: stored bytes that are not UTF-8 equal U+FFFD only once decoded.
+        const bool decodes = attribute.type == AttributeType::String
+            && std::any_of(values.cbegin(), values.cend(), [](const QVariant &value) {
+                   return value.toString().contains(QChar::ReplacementCharacter);
+               });
+        const QString tested = decodes ? QStringLiteral("kn_fold(%1, %2)").arg(column).arg(mode) : column;
         if (values.size() > maxInlineInValues) {
             const QByteArray json = QJsonDocument(QJsonArray::fromVariantList(values)).toJson(QJsonDocument::Compact);
             return QStringLiteral("(%1 IN (SELECT value FROM json_each(%2)))")
-                .arg(column, bind(QString::fromUtf8(json)));
+                .arg(tested, bind(QString::fromUtf8(json)));
         }
         QStringList marks;
         for (const QVariant &value : values)
             marks.append(bind(value));
-        return QStringLiteral("(%1 IN (%2))").arg(column, marks.join(QStringLiteral(", ")));
+        return QStringLiteral("(%1 IN (%2))").arg(tested, marks.join(QStringLiteral(", ")));
     }
     case Predicate::Operator::BeginsWith: {
         auto value = boundValue(attribute, predicate.values().value(0));

@@ -249,6 +249,8 @@ private Q_SLOTS:
         // Bytes that are not UTF-8 read as U+FFFD.
         QTest::newRow("text written as other bytes")
             << Predicate::equal(u"sourceAppName"_s, u"A\uFFFDB"_s) << QStringList{u"pinned elsewhere"_s};
+        QTest::newRow("one of texts written as other bytes")
+            << Predicate::in(u"sourceAppName"_s, QStringList{u"Other"_s, u"A\uFFFDB"_s}) << QStringList{u"pinned elsewhere"_s};
     }
 
     void oddValuesAgree()
