@@ -83,6 +83,19 @@ QStringList run(StoreContext *context, const Predicate &predicate, bool pending)
     return items ? textsOf(*items) : QStringList{u"error: "_s + items.error().message};
 }
 
+// The texts of the saved items the predicate matches when judged in memory, oldest first.
+QStringList judgedInMemory(StoreContext *context, const Predicate &predicate)
+{
+    FetchRequest request = FetchRequest::of<ClipItem>();
+    request.setSortDescriptors({{u"createdAt"_s, true}});
+    QStringList texts;
+    for (const auto &item : *context->fetch<ClipItem>(request)) {
+        if (predicate.evaluate(*item))
+            texts.append(item->plainText().value_or(QString()));
+    }
+    return texts;
+}
+
 // Decomposes, strips the marks and case folds the text in one piece.
 QString foldedAsAWhole(const QString &text)
 {
@@ -272,17 +285,7 @@ private Q_SLOTS:
                                  "WHERE plainText = 'pinned elsewhere'"_s));
         }
         view->refreshAll();
-        auto inMemory = [&] {
-            FetchRequest request = FetchRequest::of<ClipItem>();
-            request.setSortDescriptors({{u"createdAt"_s, true}});
-            QStringList matches;
-            for (const auto &item : *view->fetch<ClipItem>(request)) {
-                if (predicate.evaluate(*item))
-                    matches.append(item->plainText().value_or(QString()));
-            }
-            return matches;
-        };
-        QCOMPARE(inMemory(), expected);
+        QCOMPARE(judgedInMemory(view, predicate), expected);
         QCOMPARE(run(view, predicate, false), expected);
         QVERIFY(store.container->indexWaitingRows());
         QCOMPARE(run(view, predicate, false), expected);
@@ -311,19 +314,9 @@ private Q_SLOTS:
             auto raw = sql::Connection::open(store.path(), {});
             QVERIFY(raw && (*raw)->exec(u"DELETE FROM ClipItem WHERE plainText = 'ÉTÉ chaud'"_s));
         }
-        auto inMemory = [&](const Predicate &predicate) {
-            FetchRequest request = FetchRequest::of<ClipItem>();
-            request.setSortDescriptors({{u"createdAt"_s, true}});
-            QStringList texts;
-            for (const auto &item : *view->fetch<ClipItem>(request)) {
-                if (predicate.evaluate(*item))
-                    texts.append(item->plainText().value_or(QString()));
-            }
-            return texts;
-        };
         for (const QString &needle : {u"é"_s, u"ÉT"_s, u"W"_s, u"wi"_s, u"Q"_s, u"qZ"_s, u"ï"_s, u"af"_s,
                                       u"café"_s, u"ch"_s, u"winter"_s}) {
-            const QStringList expected = inMemory(search(needle));
+            const QStringList expected = judgedInMemory(view, search(needle));
             QCOMPARE(run(view, search(needle), false), expected);
         }
         QCOMPARE(run(view, search(u"ÉT"_s), false), QStringList{});
