@@ -41,7 +41,7 @@ std::optional<ObjectId> ObjectId::fromUriRepresentation(const QString &uri)
     const int entity = makeModel().indexOf(parts[0]);
     bool ok = false;
     const qint64 key = parts[1].mid(1).toLongLong(&ok);
-    if (entity < 0 || !ok || key <= 0)
+    if (entity < 0 || !ok)
         return std::nullopt;
     return ObjectId(url.host().toUpper(), entity, key);
 }

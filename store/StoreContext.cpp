@@ -145,6 +145,7 @@ StoreObjectPtr StoreContext::insertObject(int entityIndex)
     object->m_loaded = ~quint32(0);
     object->m_state = StoreObject::State::Inserted;
     object->m_key = m_nextTemporaryKey--;
+    object->m_temporaryKey = true;
     object->m_store = m_storeIdentifier;
     object->m_context = this;
     m_inserted.append(object);

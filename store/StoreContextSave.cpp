@@ -205,6 +205,7 @@ StoreResult<void> StoreContext::save()
     for (qsizetype i = 0; i < m_inserted.size(); ++i) {
         const StoreObjectPtr &object = m_inserted[i];
         object->m_key = newKeys[i];
+        object->m_temporaryKey = false;
         object->m_store = store;
         object->m_state = StoreObject::State::Persisted;
         object->m_changed = 0;

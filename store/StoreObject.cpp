@@ -48,7 +48,7 @@ const EntityDescription &StoreObject::entity() const
 
 ObjectId StoreObject::objectId() const
 {
-    return ObjectId(m_store, m_entity, m_key, m_state == State::Inserted || m_key < 0);
+    return ObjectId(m_store, m_entity, m_key, m_temporaryKey);
 }
 
 quint32 StoreObject::scalarMask() const

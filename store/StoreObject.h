@@ -63,6 +63,9 @@ private:
 
     int m_entity;
     qint64 m_key = 0;
+    // Keys given to unsaved objects are negative, but so may be a row's key written by
+    // another program: only this says which kind m_key holds.
+    bool m_temporaryKey = false;
     QString m_store;
     StoreContext *m_context = nullptr;
     State m_state = State::Persisted;

@@ -381,6 +381,50 @@ private Q_SLOTS:
         QVERIFY(model.setPredicate(searchFor(u"away"_s)));
         QCOMPARE(texts(), QStringList{u"far away"_s});
     }
+
+    // Unsaved objects have keys below zero too; a row whose key is below zero must still be
+    // a saved row: found by its address, followed by the list, never confused with one of them.
+    void aRowWithAKeyBelowZeroIsASavedRow()
+    {
+        TestStore store;
+        StoreContext *view = store.view();
+        view->setAutomaticallyMergesChanges(true);
+        auto unsaved = insertText(view, u"not saved yet"_s);
+        unsaved->setCreatedAt(QDateTime::fromMSecsSinceEpoch(10, Qt::UTC));
+        {
+            auto raw = sql::Connection::open(store.path(), {});
+            QVERIFY(raw);
+            QCOMPARE(registerFoldingFunctions((*raw)->handle()), SQLITE_OK);
+            QVERIFY((*raw)->exec(u"INSERT INTO ClipItem (pk, createdAt, plainText) VALUES "
+                                 "(-1, 1, 'below zero'), (-2, 2, 'further below')"_s));
+        }
+        QCOMPARE(textsOf(*view->fetch<ClipItem>(itemsNewestFirst())),
+                 (QStringList{u"not saved yet"_s, u"further below"_s, u"below zero"_s}));
+        FetchedResultsModel model(view, itemsNewestFirst());
+        QVERIFY(model.performFetch());
+        QCOMPARE(model.rowCount(), 2);
+        auto below = model.at<ClipItem>(1);
+        QCOMPARE(below->plainText(), u"below zero"_s);
+        QVERIFY(!below->objectId().isTemporary());
+        QCOMPARE(model.rowOf(below->objectId()), 1);
+
+        const auto address = ObjectId::fromUriRepresentation(below->objectId().uriRepresentation());
+        QVERIFY(address);
+        QCOMPARE(*view->existingObject(*address), StoreObjectPtr(below));
+
+        auto background = store.container->newBackgroundContext();
+        background->performAndWait([&] {
+            auto mirror = objectCast<ClipItem>(*background->existingObject(*address));
+            mirror->setCreatedAt(QDateTime::fromMSecsSinceEpoch(20, Qt::UTC));
+            QVERIFY(background->save());
+        });
+        QTRY_COMPARE(model.at<ClipItem>(0)->plainText(), u"below zero"_s);
+
+        QVERIFY(view->save());
+        QVERIFY(unsaved->objectId().primaryKey() > 0);
+        QCOMPARE(below->plainText(), u"below zero"_s);
+        QCOMPARE(listed(model), freshRun(view, itemsNewestFirst()));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLiveResults)
