@@ -38,7 +38,12 @@ std::optional<QString> ClipItem::sourceBundleID() const { return optionalValue<Q
 void ClipItem::setSourceBundleID(const std::optional<QString> &bundleId) { setValue(SourceBundleID, variantOf(bundleId)); }
 qint64 ClipItem::contentHash() const { return value(ContentHash).toLongLong(); }
 void ClipItem::setContentHash(qint64 hash) { setValue(ContentHash, hash); }
-bool ClipItem::isPinned() const { return value(IsPinned).toBool(); }
+// A text another program wrote there is not true, as the Pinned filter agrees.
+bool ClipItem::isPinned() const
+{
+    const QVariant pinned = value(IsPinned);
+    return pinned.typeId() == QMetaType::Bool && pinned.toBool();
+}
 void ClipItem::setPinned(bool pinned) { setValue(IsPinned, pinned); }
 std::optional<QString> ClipItem::labelID() const { return optionalValue<QString>(value(LabelID)); }
 void ClipItem::setLabelID(const std::optional<QString> &labelId) { setValue(LabelID, variantOf(labelId)); }

@@ -1,5 +1,6 @@
 #include "store/Predicate.h"
 
+#include "store/StorageValues.h"
 #include "store/StoreObject.h"
 #include "store/TextFolding.h"
 
@@ -93,9 +94,9 @@ bool valuesEqual(const AttributeDescription &attribute, const QVariant &stored, 
         return foldedEquals(stored.toString(), wanted.toString(), comparison);
     case AttributeType::Integer16:
     case AttributeType::Integer64:
-        return stored.toLongLong() == wanted.toLongLong();
+        return compareStored(stored, wanted) == 0;
     case AttributeType::Boolean:
-        return stored.toBool() == wanted.toBool();
+        return stored.typeId() == QMetaType::Bool && stored.toBool() == wanted.toBool();
     case AttributeType::UUID:
         return stored.value<QUuid>() == wanted.value<QUuid>();
     case AttributeType::Date:

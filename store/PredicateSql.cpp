@@ -279,9 +279,10 @@ StoreResult<QString> Compiler::compileComparison(const Predicate &predicate)
         if (!value)
             return value.error();
         if (attribute.type == AttributeType::Boolean && value->toLongLong() != 0) {
-            // Any integer but 0 reads as true, also one written by plain SQL. The index finds
-            // those keys; a test of the column itself would walk every item in the list's order.
-            return QStringLiteral("(t.%1 IN (SELECT %1 FROM %2 WHERE %3 > 0 OR %3 < 0))")
+            // Any number but 0 reads as true, also one written by plain SQL; a text (after every
+            // number, from '' on) is no Boolean. The index finds those keys; a test of the
+            // column itself would walk every item in the list's order.
+            return QStringLiteral("(t.%1 IN (SELECT %1 FROM %2 WHERE %3 > 0 AND %3 < '' OR %3 < 0))")
                 .arg(schema::primaryKey, schema::tableName(m_entity), attribute.name);
         }
         if (predicate.comparison() == TextComparison::Exact) {

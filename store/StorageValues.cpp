@@ -5,6 +5,16 @@
 
 #include <cstring>
 
+namespace {
+
+// A value another program wrote into a numeric column that SQLite could not make a number.
+bool isTextOrBytes(const QVariant &value)
+{
+    return value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray;
+}
+
+} // namespace
+
 QVariant toStorage(AttributeType type, const QVariant &value)
 {
     if (value.isNull())
@@ -15,8 +25,11 @@ QVariant toStorage(AttributeType type, const QVariant &value)
     case AttributeType::String: return value.toString();
     case AttributeType::Binary: return value.toByteArray();
     case AttributeType::Integer16:
-    case AttributeType::Integer64: return QVariant(value.toLongLong());
-    case AttributeType::Boolean: return QVariant(qint64(value.toBool() ? 1 : 0));
+    case AttributeType::Integer64:
+        if (isTextOrBytes(value) || value.typeId() == QMetaType::Double)
+            return value;
+        return QVariant(value.toLongLong());
+    case AttributeType::Boolean: return isTextOrBytes(value) ? value : QVariant(qint64(value.toBool() ? 1 : 0));
     }
     return value;
 }
@@ -38,9 +51,15 @@ QVariant fromStorage(AttributeType type, const QVariant &stored)
         return QVariant(QDateTime::fromMSecsSinceEpoch(stored.toLongLong(), Qt::UTC));
     case AttributeType::String: return stored.toString();
     case AttributeType::Binary: return stored.toByteArray();
-    case AttributeType::Integer16: return QVariant(qint64(qint16(stored.toLongLong())));
-    case AttributeType::Integer64: return QVariant(stored.toLongLong());
-    case AttributeType::Boolean: return QVariant(stored.toLongLong() != 0);
+    // Numbers are read as stored, also beyond 16 bits or as a real or a text (another
+    // program's writes), so that memory compares and orders them as SQL does.
+    case AttributeType::Integer16:
+    case AttributeType::Integer64: return stored;
+    // Any number but 0 is true; a text or bytes are no Boolean and equal neither value.
+    case AttributeType::Boolean:
+        if (stored.typeId() == QMetaType::Double)
+            return QVariant(stored.toDouble() != 0);
+        return isTextOrBytes(stored) ? stored : QVariant(stored.toLongLong() != 0);
     }
     return stored;
 }

@@ -257,8 +257,17 @@ private Q_SLOTS:
             << Predicate::beginsWith(u"plainText"_s, u"AAAA\U0001D16D"_s, cd) << QStringList{};
         QTest::newRow("prefix with the reordered mark")
             << Predicate::beginsWith(u"plainText"_s, u"aaaa\U0001D165"_s, cd) << QStringList{marks};
-        // Any integer but 0 reads as true.
-        QTest::newRow("true written as 2") << Predicate::equal(u"isPinned"_s, true) << QStringList{u"pinned elsewhere"_s};
+        // Any number but 0 reads as true; a text is no Boolean at all.
+        QTest::newRow("true written as 2 or 0.5")
+            << Predicate::equal(u"isPinned"_s, true) << QStringList{u"pinned elsewhere"_s, u"half pinned"_s};
+        QTest::newRow("false beside a text") << Predicate::equal(u"isPinned"_s, false) << QStringList{nulText, u"xdefgh"_s, marks};
+        // Integers compare as stored: a real is not rounded, a text is no number.
+        QTest::newRow("integer beside a text")
+            << Predicate::equal(u"contentHash"_s, 0) << QStringList{nulText, u"xdefgh"_s, marks, u"pinned elsewhere"_s};
+        QTest::newRow("integer beside a real") << Predicate::equal(u"contentHash"_s, 8) << QStringList{};
+        QTest::newRow("one of integers beside a real and a text")
+            << Predicate::in(u"contentHash"_s, QList<qint64>{8, 0})
+            << QStringList{nulText, u"xdefgh"_s, marks, u"pinned elsewhere"_s};
         // Bytes that are not UTF-8 read as U+FFFD.
         QTest::newRow("text written as other bytes")
             << Predicate::equal(u"sourceAppName"_s, u"A\uFFFDB"_s) << QStringList{u"pinned elsewhere"_s};
@@ -274,7 +283,7 @@ private Q_SLOTS:
         StoreContext *view = store.view();
         const QStringList texts{u"abc"_s + QChar(0) + u"defgh"_s, u"xdefgh"_s,
                                 u"aaaa"_s + QString(u"\U0001D16D"_s).repeated(30) + u"\U0001D165 tail"_s,
-                                u"pinned elsewhere"_s};
+                                u"pinned elsewhere"_s, u"half pinned"_s, u"pinned as text"_s};
         for (qsizetype i = 0; i < texts.size(); ++i)
             insertText(view, texts[i])->setCreatedAt(QDateTime::fromMSecsSinceEpoch(1700000000000 + i, Qt::UTC));
         QVERIFY(view->save());
@@ -283,12 +292,39 @@ private Q_SLOTS:
             QVERIFY(raw && registerFoldingFunctions((*raw)->handle()) == 0);
             QVERIFY((*raw)->exec(u"UPDATE ClipItem SET isPinned = 2, sourceAppName = CAST(X'41FF42' AS TEXT) "
                                  "WHERE plainText = 'pinned elsewhere'"_s));
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET isPinned = 0.5, contentHash = 7.5 WHERE plainText = 'half pinned'"_s));
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET isPinned = 'yes', contentHash = 'none' "
+                                 "WHERE plainText = 'pinned as text'"_s));
         }
         view->refreshAll();
         QCOMPARE(judgedInMemory(view, predicate), expected);
         QCOMPARE(run(view, predicate, false), expected);
         QVERIFY(store.container->indexWaitingRows());
         QCOMPARE(run(view, predicate, false), expected);
+    }
+
+    // A 16-bit attribute that another program set beyond 16 bits is read as written, not
+    // cut to 16 bits: memory then finds what SQL finds.
+    void aWideSixteenBitValueIsReadAsWritten()
+    {
+        TestStore store;
+        StoreContext *view = store.view();
+        auto label = view->insert<ClipLabel>();
+        label->setName(u"wide"_s);
+        QVERIFY(view->save());
+        {
+            auto raw = sql::Connection::open(store.path(), {});
+            QVERIFY(raw && (*raw)->exec(u"UPDATE ClipLabel SET colorIndex = 70000"_s));
+        }
+        view->refreshAll();
+        for (qint64 wanted : {qint64(70000), qint64(qint16(70000))}) {
+            FetchRequest request = FetchRequest::of<ClipLabel>();
+            request.setPredicate(Predicate::equal(u"colorIndex"_s, wanted));
+            const auto found = view->fetch(request);
+            QVERIFY(found);
+            QCOMPARE(found->size() == 1, wanted == 70000);
+            QCOMPARE(request.predicate()->evaluate(*label), wanted == 70000);
+        }
     }
 
     // Indexed rows follow edits and deletions: searches of one, two and more characters find
