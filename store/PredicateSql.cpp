@@ -2,6 +2,7 @@
 
 #include "store/Schema.h"
 #include "store/TextFolding.h"
+#include "store/TrigramPositions.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -40,16 +41,16 @@ bool everySearchedAttribute(const QStringList &attributes)
     return true;
 }
 
-QString ftsPhrase(const QStringList &columns, const QString &foldedText)
+// The searched attributes' columns of the trigram index, as kn_trigrams_at takes them.
+unsigned columnMask(const QStringList &attributes)
 {
-    QString escaped = foldedText;
-    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    const QString phrase = QLatin1Char('"') + escaped + QLatin1Char('"');
-    // A column filter makes the index read every position list; a search of every indexed
-    // column needs none (a three-letter search ran 20 times faster without it).
-    if (everySearchedAttribute(columns))
-        return phrase;
-    return QStringLiteral("{") + columns.join(QLatin1Char(' ')) + QStringLiteral("} : ") + phrase;
+    unsigned mask = 0;
+    const QStringList &columns = schema::searchedAttributes();
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        if (attributes.contains(columns[i]))
+            mask |= 1u << i;
+    }
+    return mask;
 }
 
 // A CONTAINS[cd] of one text in searched attributes: one such comparison, or several
@@ -195,8 +196,22 @@ QString Compiler::searchKeys(const QStringList &attributes, const QString &folde
             // The trigram tokenizer ends a text at its first U+0000 and a query cannot hold one:
             // indexed texts with U+0000 (the pair index lists them) are read directly.
             if (!folded.contains(QChar(0))) {
-                indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2 UNION ALL ")
-                              .arg(schema::searchTable, bind(ftsPhrase(attributes, folded)));
+                const TrigramCover cover = trigramCover(folded);
+                const QString match = bind(cover.query);
+                // One trigram in any column needs no positions. (A column filter in the
+                // query would make FTS5 read every position list.)
+                QString positions;
+                if (cover.offsets.size() > 1 || !everySearchedAttribute(attributes)) {
+                    QStringList offsets;
+                    for (int offset : cover.offsets)
+                        offsets.append(QString::number(offset));
+                    positions = QStringLiteral(" AND kn_trigrams_at(%1, %2, %3)")
+                                    .arg(schema::searchTable)
+                                    .arg(columnMask(attributes))
+                                    .arg(offsets.join(QStringLiteral(", ")));
+                }
+                indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2%3 UNION ALL ")
+                              .arg(schema::searchTable, match, positions);
             }
             indexed += QStringLiteral("SELECT s.pk FROM %1 g CROSS JOIN %2 s ON s.pk = g.rowid "
                                       "WHERE %1 MATCH '\"0\"' AND (%3) UNION ALL ")

@@ -1,6 +1,7 @@
 #include "store/Schema.h"
 
 #include "store/TextFolding.h"
+#include "store/TrigramPositions.h"
 #include "store/sql/SqlConnection.h"
 
 #include <QSet>
@@ -484,7 +485,9 @@ const QStringList &searchedAttributes()
 
 StoreResult<void> configureConnection(sql::Connection &connection)
 {
-    const int rc = registerFoldingFunctions(connection.handle());
+    int rc = registerFoldingFunctions(connection.handle());
+    if (rc == SQLITE_OK)
+        rc = registerTrigramPositions(connection.handle());
     if (rc != SQLITE_OK)
         return connection.lastError(rc);
     // WAL makes each commit durable against a killed process; NORMAL keeps commits fast

@@ -1,5 +1,6 @@
 #include "StoreTestSupport.h"
 
+#include "store/Schema.h"
 #include "store/TextFolding.h"
 #include "store/sql/SqlConnection.h"
 
@@ -241,6 +242,50 @@ private Q_SLOTS:
 
     // Values the ordinary samples lack, saved and then judged by SQL (waiting for the index and
     // indexed) and in memory (as a changed object would be).
+    // Searches of three characters and more test where each trigram stands: texts of few
+    // letters repeat their trigrams at many places and in several attributes, where a test
+    // that skips ahead wrongly or takes a trigram of another attribute finds too much or too little.
+    void searchesAmongRepeatedTrigramsAgree()
+    {
+        TestStore store;
+        StoreContext *view = store.view();
+        QRandomGenerator random(20261207);
+        const QStringList letters{u"a"_s, u"b"_s, u"é"_s, u"E"_s, u" "_s};
+        auto randomText = [&](int longest) {
+            QString text;
+            const int length = int(random.bounded(longest + 1));
+            while (text.size() < length)
+                text += letters[random.bounded(int(letters.size()))];
+            return text;
+        };
+        QStringList texts;
+        for (int i = 0; i < 120; ++i) {
+            texts.append(randomText(40));
+            auto item = insertText(view, texts.last());
+            item->setCreatedAt(QDateTime::fromMSecsSinceEpoch(1700000000000 + i, Qt::UTC));
+            if (random.bounded(3) == 0)
+                item->setTitle(randomText(12));
+            if (random.bounded(4) == 0)
+                item->setSourceAppName(randomText(8));
+        }
+        QVERIFY(view->save());
+        QVERIFY(store.container->indexWaitingRows());
+        const QList<QStringList> scopes{schema::searchedAttributes(), {u"plainText"_s}, {u"title"_s, u"sourceAppName"_s}};
+        for (int i = 0; i < 300; ++i) {
+            // Half of them cut from a text, so that most of those are found.
+            const int length = 3 + int(random.bounded(10));
+            const QString &from = texts[random.bounded(int(texts.size()))];
+            const QString needle = i % 2 == 0 && from.size() >= length
+                ? from.mid(random.bounded(int(from.size()) - length + 1), length)
+                : randomText(length).leftJustified(3, QLatin1Char('a'));
+            QList<Predicate> parts;
+            for (const QString &attribute : scopes[i % scopes.size()])
+                parts.append(Predicate::contains(attribute, needle, cd));
+            const Predicate predicate = Predicate::anyOf(parts);
+            QCOMPARE(run(view, predicate, false), judgedInMemory(view, predicate));
+        }
+    }
+
     void oddValuesAgree_data()
     {
         QTest::addColumn<Predicate>("predicate");
