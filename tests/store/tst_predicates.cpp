@@ -199,6 +199,8 @@ private Q_SLOTS:
         QTest::newRow("search: one letter in a title or a text")
             << search(u"J"_s) << QStringList{u"日本語のテキスト"_s, u"emoji 😀 here"_s};
         QTest::newRow("search: emoji and a space") << search(u"😀 "_s) << QStringList{u"emoji 😀 here"_s};
+        // Trigrams stand at characters, not bytes or UTF-16 units.
+        QTest::newRow("search: across an emoji") << search(u"I 😀 HE"_s) << QStringList{u"emoji 😀 here"_s};
         QTest::newRow("links")
             << (Predicate::equal(u"kind"_s, u"text"_s)
                 && (Predicate::beginsWith(plainText, u"http://"_s, ci) || Predicate::beginsWith(plainText, u"https://"_s, ci)))
