@@ -201,14 +201,11 @@ QString Compiler::searchKeys(const QStringList &attributes, const QString &folde
                 // One trigram in any column needs no positions. (A column filter in the
                 // query would make FTS5 read every position list.)
                 QString positions;
-                if (cover.offsets.size() > 1 || !everySearchedAttribute(attributes)) {
-                    QStringList offsets;
-                    for (int offset : cover.offsets)
-                        offsets.append(QString::number(offset));
+                if (cover.trigrams > 1 || !everySearchedAttribute(attributes)) {
                     positions = QStringLiteral(" AND kn_trigrams_at(%1, %2, %3)")
                                     .arg(schema::searchTable)
                                     .arg(columnMask(attributes))
-                                    .arg(offsets.join(QStringLiteral(", ")));
+                                    .arg(cover.length);
                 }
                 indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2%3 UNION ALL ")
                               .arg(schema::searchTable, match, positions);

@@ -2,27 +2,38 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <limits>
 #include <vector>
+
+namespace {
+
+int coverOffset(int index, int length)
+{
+    return std::min(3 * index, length - 3);
+}
+
+// How many trigrams cover a text of `length` characters.
+int coverSize(int length)
+{
+    return length < 3 ? 0 : (length - 3) / 3 + 1 + ((length - 3) % 3 != 0 ? 1 : 0);
+}
+
+} // namespace
 
 TrigramCover trigramCover(QStringView folded)
 {
     const QList<uint> characters = folded.toUcs4();
-    const qsizetype length = characters.size();
     TrigramCover cover;
-    if (length < 3)
-        return cover;
+    cover.length = int(characters.size());
+    cover.trigrams = coverSize(cover.length);
     QStringList phrases;
-    auto add = [&](qsizetype offset) {
-        QString trigram = QString::fromUcs4(reinterpret_cast<const char32_t *>(characters.constData() + offset), 3);
+    for (int i = 0; i < cover.trigrams; ++i) {
+        const auto *first = reinterpret_cast<const char32_t *>(characters.constData() + coverOffset(i, cover.length));
+        QString trigram = QString::fromUcs4(first, 3);
         trigram.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         phrases.append(QLatin1Char('"') + trigram + QLatin1Char('"'));
-        cover.offsets.append(int(offset));
-    };
-    qsizetype offset = 0;
-    for (; offset + 3 <= length; offset += 3)
-        add(offset);
-    if (offset < length)
-        add(length - 3);
+    }
     cover.query = phrases.join(QStringLiteral(" AND "));
     return cover;
 }
@@ -78,15 +89,18 @@ bool holdsAt(const Fts5ExtensionApi *api, Fts5Context *fts, std::vector<Position
 void trigramsAt(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *context, int count,
                 sqlite3_value **values)
 {
-    if (count < 2 || api->xPhraseCount(fts) != count - 1) {
-        sqlite3_result_error(context, "kn_trigrams_at: one offset per trigram of the query", -1);
+    const qint64 length = count == 2 ? sqlite3_value_int64(values[1]) : -1;
+    if (length < 3 || length > std::numeric_limits<int>::max() / 2
+        || api->xPhraseCount(fts) != coverSize(int(length))) {
+        sqlite3_result_error(context, "kn_trigrams_at: the query is no trigram cover of that length", -1);
         return;
     }
     const auto columns = unsigned(sqlite3_value_int64(values[0]));
-    std::vector<Positions> trigrams(size_t(count - 1));
-    for (int i = 0; i < count - 1; ++i) {
+    const int size = coverSize(int(length));
+    std::vector<Positions> trigrams(static_cast<size_t>(size));
+    for (int i = 0; i < int(trigrams.size()); ++i) {
         Positions &trigram = trigrams[size_t(i)];
-        trigram.wanted = sqlite3_value_int(values[i + 1]) - sqlite3_value_int(values[1]);
+        trigram.wanted = coverOffset(i, int(length));
         const int rc = api->xPhraseFirst(fts, i, &trigram.iterator, &trigram.column, &trigram.offset);
         if (rc != SQLITE_OK) {
             sqlite3_result_error_code(context, rc);

@@ -286,6 +286,18 @@ private Q_SLOTS:
             const Predicate predicate = Predicate::anyOf(parts);
             QCOMPARE(run(view, predicate, false), judgedInMemory(view, predicate));
         }
+        // A search of hundreds of characters (one pasted into the search field).
+        QString longText;
+        while (longText.size() < 3000)
+            longText += randomText(40);
+        insertText(view, longText)->setCreatedAt(QDateTime::fromMSecsSinceEpoch(1800000000000, Qt::UTC));
+        QVERIFY(view->save());
+        QVERIFY(store.container->indexWaitingRows());
+        for (const QString &needle : QStringList{longText.mid(1000, 400), longText.mid(7, 1501), longText.mid(7, 1500) + u"x"_s}) {
+            const QStringList found = run(view, search(needle), false);
+            QCOMPARE(found, judgedInMemory(view, search(needle)));
+            QCOMPARE(found.contains(longText), !needle.endsWith(u'x'));
+        }
     }
 
     void oddValuesAgree_data()
