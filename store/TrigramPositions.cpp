@@ -19,27 +19,6 @@ int coverSize(int length)
     return length < 3 ? 0 : (length - 3) / 3 + 1 + ((length - 3) % 3 != 0 ? 1 : 0);
 }
 
-} // namespace
-
-TrigramCover trigramCover(QStringView folded)
-{
-    const QList<uint> characters = folded.toUcs4();
-    TrigramCover cover;
-    cover.length = int(characters.size());
-    cover.trigrams = coverSize(cover.length);
-    QStringList phrases;
-    for (int i = 0; i < cover.trigrams; ++i) {
-        const auto *first = reinterpret_cast<const char32_t *>(characters.constData() + coverOffset(i, cover.length));
-        QString trigram = QString::fromUcs4(first, 3);
-        trigram.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        phrases.append(QLatin1Char('"') + trigram + QLatin1Char('"'));
-    }
-    cover.query = phrases.join(QStringLiteral(" AND "));
-    return cover;
-}
-
-namespace {
-
 // One trigram's positions in the current row, in the index's order: by column, then offset.
 struct Positions {
     Fts5PhraseIter iterator{};
@@ -111,6 +90,23 @@ void trigramsAt(const Fts5ExtensionApi *api, Fts5Context *fts, sqlite3_context *
 }
 
 } // namespace
+
+TrigramCover trigramCover(QStringView folded)
+{
+    const QList<uint> characters = folded.toUcs4();
+    TrigramCover cover;
+    cover.length = int(characters.size());
+    cover.trigrams = coverSize(cover.length);
+    QStringList phrases;
+    for (int i = 0; i < cover.trigrams; ++i) {
+        const auto *first = reinterpret_cast<const char32_t *>(characters.constData() + coverOffset(i, cover.length));
+        QString trigram = QString::fromUcs4(first, 3);
+        trigram.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        phrases.append(QLatin1Char('"') + trigram + QLatin1Char('"'));
+    }
+    cover.query = phrases.join(QStringLiteral(" AND "));
+    return cover;
+}
 
 int registerTrigramPositions(sqlite3 *db)
 {
