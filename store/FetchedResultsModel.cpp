@@ -72,14 +72,21 @@ StoreResult<void> FetchedResultsModel::performFetch()
         m_sortAttributes.append(index);
         m_ascending.append(sort.ascending);
     }
-    m_generalKeys = !m_sortAttributes.isEmpty()
-        && !(m_sortAttributes.size() == 1 && isNumeric(entity.attributes[m_sortAttributes.first()].type));
+    const bool generalKeys = !m_sortAttributes.isEmpty()
+        && (m_sortValueNotInteger || m_sortAttributes.size() > 1
+            || !isNumeric(entity.attributes[m_sortAttributes.first()].type));
+    if (generalKeys != m_generalKeys)
+        forgetRowsRead(generalKeys);
 
     const int before = count();
     beginResetModel();
     m_cache.clear();
     m_cacheOrder.clear();
     auto rows = fetchRows();
+    if (rows && m_sortValueNotInteger && !m_generalKeys) {
+        forgetRowsRead(true);
+        rows = fetchRows();
+    }
     m_fetched = rows.ok();
     if (rows)
         m_current = std::move(*rows);
@@ -91,6 +98,14 @@ StoreResult<void> FetchedResultsModel::performFetch()
     if (!rows)
         return rows.error();
     return {};
+}
+
+// Rows kept to narrow down by a search hold the sort values of one kind of list only.
+void FetchedResultsModel::forgetRowsRead(bool generalKeys)
+{
+    m_generalKeys = generalKeys;
+    m_unsearched.reset();
+    m_currentSnapshot.reset();
 }
 
 StoreResult<FetchedResultsModel::Rows> FetchedResultsModel::fetchRows()
@@ -232,6 +247,8 @@ StoreResult<FetchedResultsModel::Rows> FetchedResultsModel::queryRows(const std:
         } else if (!m_sortAttributes.isEmpty()) {
             row.isNull = statement->isNull(1);
             row.number = statement->int64(1);
+            if (!row.isNull && !statement->isInteger(1))
+                m_sortValueNotInteger = true;
         }
         result.rows.push_back(row);
     }
@@ -261,6 +278,15 @@ int FetchedResultsModel::compareRows(const Row &a, const QVariantList *generalA,
 }
 
 void FetchedResultsModel::contextChanged(const ObjectChanges &changes)
+{
+    followChanges(changes);
+    // Rows read for the change showed that integers cannot order this list: it is read
+    // again whole, once.
+    if (m_sortValueNotInteger && !m_generalKeys)
+        (void)performFetch();
+}
+
+void FetchedResultsModel::followChanges(const ObjectChanges &changes)
 {
     if (m_entity < 0 || !m_fetched || !m_context->m_connection)
         return;

@@ -98,6 +98,7 @@ private:
         Rows rows;
     };
 
+    void forgetRowsRead(bool generalKeys);
     StoreResult<Rows> fetchRows();
     // Opens the snapshot and reads the store's change count in it.
     StoreResult<qint64> beginReading(sql::ReadSnapshot &snapshot) const;
@@ -105,6 +106,7 @@ private:
     StoreResult<std::vector<qint64>> queryKeys(const CompiledPredicate &query) const;
     Rows rowsWithKeys(const Rows &from, const KeySet &keys) const;
     void contextChanged(const ObjectChanges &changes);
+    void followChanges(const ObjectChanges &changes);
     bool applyIncrementally(const QList<qint64> &inserted, const QList<qint64> &updated, const QList<qint64> &deleted,
                             bool readAfterChangeBegan);
     void applyFullDiff();
@@ -129,6 +131,9 @@ private:
     QList<bool> m_ascending;
     QList<int> m_sortAttributes;
     bool m_generalKeys = false;
+    // A single numeric sort attribute holding a real or a text (another program's write)
+    // cannot be ordered by its integer: such a list keeps every row's sort values instead.
+    mutable bool m_sortValueNotInteger = false;
 
     mutable QHash<qint64, StoreObjectPtr> m_cache;
     mutable QList<qint64> m_cacheOrder;

@@ -133,6 +133,11 @@ bool Statement::isNull(int column) const
     return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
 }
 
+bool Statement::isInteger(int column) const
+{
+    return sqlite3_column_type(m_statement, column) == SQLITE_INTEGER;
+}
+
 qint64 Statement::int64(int column) const
 {
     return sqlite3_column_int64(m_statement, column);

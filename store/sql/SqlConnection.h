@@ -51,6 +51,7 @@ public:
     const StoreError &error() const { return *m_error; }
 
     bool isNull(int column) const;
+    bool isInteger(int column) const;
     qint64 int64(int column) const;
     double real(int column) const;
     QString text(int column) const;

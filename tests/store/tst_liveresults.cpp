@@ -382,6 +382,46 @@ private Q_SLOTS:
         QCOMPARE(texts(), QStringList{u"far away"_s});
     }
 
+    // A date another program wrote as a real or a text orders the list as SQL orders it
+    // (reals between the integers, texts after every number), also once changes arrive.
+    void aDateWrittenAsARealOrATextKeepsTheListInOrder()
+    {
+        TestStore store;
+        StoreContext *view = store.view();
+        view->setAutomaticallyMergesChanges(true);
+        for (qint64 at : {1000, 3000, 1500})
+            insertText(view, u"at %1"_s.arg(at))->setCreatedAt(QDateTime::fromMSecsSinceEpoch(at, Qt::UTC));
+        QVERIFY(view->save());
+        FetchedResultsModel model(view, itemsNewestFirst());
+        QVERIFY(model.performFetch());
+        QSignalSpy remote(store.container.get(), &StoreContainer::remoteChange);
+        {
+            auto raw = sql::Connection::open(store.path(), {});
+            QVERIFY(raw);
+            QCOMPARE(registerFoldingFunctions((*raw)->handle()), SQLITE_OK);
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET createdAt = 2000.5 WHERE plainText = 'at 1000'"_s));
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET createdAt = 'not a date' WHERE plainText = 'at 1500'"_s));
+        }
+        QVERIFY(remote.wait(5000));
+        QCOMPARE(listed(model), freshRun(view, itemsNewestFirst()));
+        QCOMPARE(model.at<ClipItem>(0)->plainText(), u"at 1500"_s);
+        FetchedResultsModel openedAfter(view, itemsNewestFirst());
+        QVERIFY(openedAfter.performFetch());
+        QCOMPARE(listed(openedAfter), freshRun(view, itemsNewestFirst()));
+
+        // Equal to the real's integer part: SQL lists it after the real.
+        auto background = store.container->newBackgroundContext();
+        background->performAndWait([&] {
+            insertText(background.get(), u"at 2000"_s)->setCreatedAt(QDateTime::fromMSecsSinceEpoch(2000, Qt::UTC));
+            QVERIFY(background->save());
+        });
+        QTRY_COMPARE(model.rowCount(), 4);
+        QCOMPARE(listed(model), freshRun(view, itemsNewestFirst()));
+        QCOMPARE(model.at<ClipItem>(2)->plainText(), u"at 1000"_s);
+        QCOMPARE(model.at<ClipItem>(3)->plainText(), u"at 2000"_s);
+        QCOMPARE(listed(openedAfter), listed(model));
+    }
+
     // Unsaved objects have keys below zero too; a row whose key is below zero must still be
     // a saved row: found by its address, followed by the list, never confused with one of them.
     void aRowWithAKeyBelowZeroIsASavedRow()
