@@ -3,6 +3,7 @@
 #include "store/Schema.h"
 #include "store/TextFolding.h"
 #include "store/TrigramPositions.h"
+#include "store/Utf8Text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,6 +31,20 @@ qsizetype codePointCount(const QString &text)
             ++count;
     }
     return count;
+}
+
+// A search text folded as SQL receives it, in UTF-8, where half of a surrogate pair is "?":
+// its length and trigrams are then those of the text memory compares.
+QString foldedSearch(const QString &text)
+{
+    return foldText(textFromUtf8(text.toUtf8()), TextComparison::CaseDiacriticInsensitive);
+}
+
+// The trigram tokenizer reads U+FFFE and U+FFFF as U+FFFD: the index finds any of the three
+// where a search holds one.
+bool readsAlikeInIndex(const QString &folded)
+{
+    return std::any_of(folded.cbegin(), folded.cend(), [](QChar c) { return c.unicode() >= 0xFFFD; });
 }
 
 bool everySearchedAttribute(const QStringList &attributes)
@@ -149,7 +164,7 @@ StoreResult<QString> Compiler::compileGroup(const Predicate &predicate)
 
 QString Compiler::compileSearch(const Search &search)
 {
-    const QString folded = foldText(search.text, TextComparison::CaseDiacriticInsensitive);
+    const QString folded = foldedSearch(search.text);
     if (folded.isEmpty())
         return QStringLiteral("0");
     const qsizetype length = codePointCount(folded);
@@ -200,15 +215,20 @@ QString Compiler::searchKeys(const QStringList &attributes, const QString &folde
                 const QString match = bind(cover.query);
                 // One trigram in any column needs no positions. (A column filter in the
                 // query would make FTS5 read every position list.)
-                QString positions;
+                QString checks;
                 if (cover.trigrams > 1 || !everySearchedAttribute(attributes)) {
-                    positions = QStringLiteral(" AND kn_trigrams_at(%1, %2, %3)")
+                    checks = QStringLiteral(" AND kn_trigrams_at(%1, %2, %3)")
                                     .arg(schema::searchTable)
                                     .arg(columnMask(attributes))
                                     .arg(cover.length);
                 }
+                // Those rows' folded texts tell which of the three each holds.
+                if (readsAlikeInIndex(folded)) {
+                    checks += QStringLiteral(" AND EXISTS (SELECT 1 FROM %1 s WHERE s.pk = %2.rowid AND (%3))")
+                                     .arg(schema::foldedTable, schema::searchTable, anyContains(attributes, folded));
+                }
                 indexed = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH %2%3 UNION ALL ")
-                              .arg(schema::searchTable, match, positions);
+                              .arg(schema::searchTable, match, checks);
             }
             indexed += QStringLiteral("SELECT s.pk FROM %1 g CROSS JOIN %2 s ON s.pk = g.rowid "
                                       "WHERE %1 MATCH '\"0\"' AND (%3) UNION ALL ")
@@ -384,7 +404,7 @@ std::optional<SplitSearch> splitSearch(const EntityDescription &entity, const Pr
     }
     if (!search)
         return std::nullopt;
-    const QString folded = foldText(search->text, TextComparison::CaseDiacriticInsensitive);
+    const QString folded = foldedSearch(search->text);
     Compiler compiler(entity, PredicateScope::WholeTable);
     const QString keys = folded.isEmpty() ? QStringLiteral("SELECT NULL WHERE 0")
                                           : compiler.searchKeys(search->attributes, folded);

@@ -362,6 +362,40 @@ private Q_SLOTS:
         QCOMPARE(run(view, predicate, false), expected);
     }
 
+    // The trigram tokenizer reads U+FFFE and U+FFFF as U+FFFD, and half of a surrogate pair is
+    // saved (and searched in memory) as "?": a search holding any of them finds what memory finds.
+    void searchesOfCharactersTheIndexReadsAlikeAgree_data()
+    {
+        QTest::addColumn<Predicate>("predicate");
+        QTest::addColumn<QStringList>("expected");
+        const QString lowHalf(QChar(0xDC00));
+        QTest::newRow("replacement character") << search(u"a\uFFFDb"_s) << QStringList{u"a\uFFFDbc"_s};
+        QTest::newRow("U+FFFE in one attribute") << text(u"\uFFFEbc"_s) << QStringList{u"a\uFFFEbc"_s};
+        QTest::newRow("U+FFFF, one trigram") << search(u"\uFFFFBC"_s) << QStringList{u"a\uFFFFbc"_s};
+        QTest::newRow("half a pair, three characters") << search(u"A"_s + lowHalf + u"bc"_s) << QStringList{u"xa?bcx"_s};
+        QTest::newRow("half a pair, two characters") << search(u"A"_s + lowHalf + u"b"_s) << QStringList{u"xa?bcx"_s};
+        QTest::newRow("half a pair, one character")
+            << text(lowHalf + u"b"_s) << QStringList{u"xa?bcx"_s, u"b?b"_s};
+        QTest::newRow("first half of a pair") << search(QChar(0xD800) + u"bc"_s) << QStringList{u"xa?bcx"_s};
+    }
+
+    void searchesOfCharactersTheIndexReadsAlikeAgree()
+    {
+        QFETCH(Predicate, predicate);
+        QFETCH(QStringList, expected);
+        TestStore store;
+        StoreContext *view = store.view();
+        const QStringList texts{u"a\uFFFDbc"_s, u"a\uFFFEbc"_s, u"a\uFFFFbc"_s, u"xa?bcx"_s, u"b?b"_s};
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            insertText(view, texts[i])->setCreatedAt(QDateTime::fromMSecsSinceEpoch(1700000000000 + i, Qt::UTC));
+        QCOMPARE(run(view, predicate, true), expected);
+        QVERIFY(view->save());
+        QCOMPARE(run(view, predicate, false), expected);
+        QVERIFY(store.container->indexWaitingRows());
+        QCOMPARE(run(view, predicate, false), expected);
+        QCOMPARE(judgedInMemory(view, predicate), expected);
+    }
+
     // A 16-bit attribute that another program set beyond 16 bits is read as written, not
     // cut to 16 bits: memory then finds what SQL finds.
     void aWideSixteenBitValueIsReadAsWritten()
