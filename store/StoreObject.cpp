@@ -96,7 +96,9 @@ void StoreObject::setValue(int attribute, const QVariant &value)
     const QVariant current = this->value(attribute);
     if (!m_context || isDeleted())
         return;   // loading found the row gone
-    if (current == canonical && current.isNull() == canonical.isNull())
+    // QVariant calls some values of two types equal ('false' and false): a value of another
+    // type, which another program wrote, is always replaced.
+    if (current.typeId() == canonical.typeId() && current == canonical && current.isNull() == canonical.isNull())
         return;
     m_values[attribute] = canonical;
     m_loaded |= bit(attribute);

@@ -420,6 +420,35 @@ private Q_SLOTS:
         }
     }
 
+    // Setting a value where another program wrote a text stores the value, also where
+    // QVariant calls the two equal ('yes' and true, 'false' and false).
+    void settingReplacesATextAnotherProgramWrote_data()
+    {
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<bool>("pinned");
+        QTest::newRow("pinning 'yes'") << u"'yes'"_s << true;
+        QTest::newRow("unpinning 'false'") << u"'false'"_s << false;
+    }
+
+    void settingReplacesATextAnotherProgramWrote()
+    {
+        QFETCH(QString, written);
+        QFETCH(bool, pinned);
+        TestStore store;
+        StoreContext *view = store.view();
+        auto item = insertText(view, u"item"_s);
+        QVERIFY(view->save());
+        {
+            auto raw = sql::Connection::open(store.path(), {});
+            QVERIFY(raw && (*raw)->exec(u"UPDATE ClipItem SET isPinned = %1"_s.arg(written)));
+        }
+        view->refreshAll();
+        item->setPinned(pinned);
+        QVERIFY(view->save());
+        QCOMPARE(item->isPinned(), pinned);
+        QCOMPARE(run(view, Predicate::equal(u"isPinned"_s, pinned), false), QStringList{u"item"_s});
+    }
+
     // Indexed rows follow edits and deletions: searches of one, two and more characters find
     // an edited row by its new text only and a deleted one nowhere, also one deleted by plain
     // SQL, which leaves its words in the index of characters and pairs behind.
