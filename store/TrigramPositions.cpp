@@ -99,8 +99,10 @@ TrigramCover trigramCover(QStringView folded)
     cover.trigrams = coverSize(cover.length);
     QStringList phrases;
     for (int i = 0; i < cover.trigrams; ++i) {
-        const auto *first = reinterpret_cast<const char32_t *>(characters.constData() + coverOffset(i, cover.length));
-        QString trigram = QString::fromUcs4(first, 3);
+        // Character by character: QString::fromUcs4 drops a U+FEFF it starts with as a byte order mark.
+        QString trigram;
+        for (int k = 0; k < 3; ++k)
+            trigram += QChar::fromUcs4(characters[coverOffset(i, cover.length) + k]);
         trigram.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         phrases.append(QLatin1Char('"') + trigram + QLatin1Char('"'));
     }

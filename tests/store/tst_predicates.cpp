@@ -362,8 +362,9 @@ private Q_SLOTS:
         QCOMPARE(run(view, predicate, false), expected);
     }
 
-    // The trigram tokenizer reads U+FFFE and U+FFFF as U+FFFD, and half of a surrogate pair is
-    // saved (and searched in memory) as "?": a search holding any of them finds what memory finds.
+    // The trigram tokenizer reads U+FFFE and U+FFFF as U+FFFD, half of a surrogate pair is
+    // saved (and searched in memory) as "?", and U+FEFF is a byte order mark only to some
+    // decoders: a search holding any of them finds what memory finds.
     void searchesOfCharactersTheIndexReadsAlikeAgree_data()
     {
         QTest::addColumn<Predicate>("predicate");
@@ -377,6 +378,8 @@ private Q_SLOTS:
         QTest::newRow("half a pair, one character")
             << text(lowHalf + u"b"_s) << QStringList{u"xa?bcx"_s, u"b?b"_s};
         QTest::newRow("first half of a pair") << search(QChar(0xD800) + u"bc"_s) << QStringList{u"xa?bcx"_s};
+        QTest::newRow("U+FEFF first") << search(u"\uFEFFRS"_s) << QStringList{u"q\uFEFFrst"_s};
+        QTest::newRow("U+FEFF starting a trigram") << text(u"Q\uFEFFRS"_s) << QStringList{u"q\uFEFFrst"_s};
     }
 
     void searchesOfCharactersTheIndexReadsAlikeAgree()
@@ -385,7 +388,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         TestStore store;
         StoreContext *view = store.view();
-        const QStringList texts{u"a\uFFFDbc"_s, u"a\uFFFEbc"_s, u"a\uFFFFbc"_s, u"xa?bcx"_s, u"b?b"_s};
+        const QStringList texts{u"a\uFFFDbc"_s, u"a\uFFFEbc"_s, u"a\uFFFFbc"_s, u"xa?bcx"_s, u"b?b"_s, u"q\uFEFFrst"_s};
         for (qsizetype i = 0; i < texts.size(); ++i)
             insertText(view, texts[i])->setCreatedAt(QDateTime::fromMSecsSinceEpoch(1700000000000 + i, Qt::UTC));
         QCOMPARE(run(view, predicate, true), expected);
