@@ -77,6 +77,22 @@ int storageClass(const QVariant &value)
     }
 }
 
+// An integer against a real exactly, as SQLite compares them: converting the integer to a
+// real rounds it (the largest integer would equal 2^63).
+int compareIntegerToReal(qint64 integer, double real)
+{
+    constexpr double twoToThe63 = 9223372036854775808.0;
+    if (real < -twoToThe63)
+        return 1;
+    if (real >= twoToThe63)
+        return -1;
+    const auto truncated = qint64(real);
+    if (integer != truncated)
+        return integer < truncated ? -1 : 1;
+    const double fraction = real - double(truncated);
+    return fraction > 0 ? -1 : (fraction < 0 ? 1 : 0);
+}
+
 // UTF-16 order differs from code point order only where surrogates meet U+E000..U+FFFF.
 int compareByCodePoint(const QString &a, const QString &b)
 {
@@ -109,10 +125,15 @@ int compareStored(const QVariant &a, const QVariant &b)
     switch (classA) {
     case 0: return 0;
     case 1: {
-        if (a.typeId() == QMetaType::Double || b.typeId() == QMetaType::Double) {
+        const bool realA = a.typeId() == QMetaType::Double, realB = b.typeId() == QMetaType::Double;
+        if (realA && realB) {
             const double x = a.toDouble(), y = b.toDouble();
             return x < y ? -1 : (x > y ? 1 : 0);
         }
+        if (realB)
+            return compareIntegerToReal(a.toLongLong(), b.toDouble());
+        if (realA)
+            return -compareIntegerToReal(b.toLongLong(), a.toDouble());
         const qint64 x = a.toLongLong(), y = b.toLongLong();
         return x < y ? -1 : (x > y ? 1 : 0);
     }

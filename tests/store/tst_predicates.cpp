@@ -319,11 +319,17 @@ private Q_SLOTS:
         // Any number but 0 reads as true; a text is no Boolean at all.
         QTest::newRow("true written as 2 or 0.5")
             << Predicate::equal(u"isPinned"_s, true) << QStringList{u"pinned elsewhere"_s, u"half pinned"_s};
-        QTest::newRow("false beside a text") << Predicate::equal(u"isPinned"_s, false) << QStringList{nulText, u"xdefgh"_s, marks};
+        QTest::newRow("false beside a text")
+            << Predicate::equal(u"isPinned"_s, false) << QStringList{nulText, u"xdefgh"_s, marks, u"beyond 64 bits"_s};
         // Integers compare as stored: a real is not rounded, a text is no number.
         QTest::newRow("integer beside a text")
             << Predicate::equal(u"contentHash"_s, 0) << QStringList{nulText, u"xdefgh"_s, marks, u"pinned elsewhere"_s};
         QTest::newRow("integer beside a real") << Predicate::equal(u"contentHash"_s, 8) << QStringList{};
+        // 2^63 stays a real, and SQL compares it with the largest integer exactly.
+        QTest::newRow("largest integer beside 2^63")
+            << Predicate::equal(u"contentHash"_s, std::numeric_limits<qint64>::max()) << QStringList{};
+        QTest::newRow("one of the largest integers beside 2^63")
+            << Predicate::in(u"contentHash"_s, QList<qint64>{std::numeric_limits<qint64>::max()}) << QStringList{};
         QTest::newRow("one of integers beside a real and a text")
             << Predicate::in(u"contentHash"_s, QList<qint64>{8, 0})
             << QStringList{nulText, u"xdefgh"_s, marks, u"pinned elsewhere"_s};
@@ -342,7 +348,7 @@ private Q_SLOTS:
         StoreContext *view = store.view();
         const QStringList texts{u"abc"_s + QChar(0) + u"defgh"_s, u"xdefgh"_s,
                                 u"aaaa"_s + QString(u"\U0001D16D"_s).repeated(30) + u"\U0001D165 tail"_s,
-                                u"pinned elsewhere"_s, u"half pinned"_s, u"pinned as text"_s};
+                                u"pinned elsewhere"_s, u"half pinned"_s, u"pinned as text"_s, u"beyond 64 bits"_s};
         for (qsizetype i = 0; i < texts.size(); ++i)
             insertText(view, texts[i])->setCreatedAt(QDateTime::fromMSecsSinceEpoch(1700000000000 + i, Qt::UTC));
         QVERIFY(view->save());
@@ -354,6 +360,8 @@ private Q_SLOTS:
             QVERIFY((*raw)->exec(u"UPDATE ClipItem SET isPinned = 0.5, contentHash = 7.5 WHERE plainText = 'half pinned'"_s));
             QVERIFY((*raw)->exec(u"UPDATE ClipItem SET isPinned = 'yes', contentHash = 'none' "
                                  "WHERE plainText = 'pinned as text'"_s));
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET contentHash = 9223372036854775808.0 "
+                                 "WHERE plainText = 'beyond 64 bits'"_s));
         }
         view->refreshAll();
         QCOMPARE(judgedInMemory(view, predicate), expected);
