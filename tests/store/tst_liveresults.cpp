@@ -392,8 +392,9 @@ private Q_SLOTS:
         for (qint64 at : {1000, 3000, 1500})
             insertText(view, u"at %1"_s.arg(at))->setCreatedAt(QDateTime::fromMSecsSinceEpoch(at, Qt::UTC));
         QVERIFY(view->save());
-        FetchedResultsModel model(view, itemsNewestFirst());
-        QVERIFY(model.performFetch());
+        LiveList list(view, itemsNewestFirst());
+        QVERIFY(list.fetch());
+        FetchedResultsModel &model = list.model;
         QSignalSpy remote(store.container.get(), &StoreContainer::remoteChange);
         {
             auto raw = sql::Connection::open(store.path(), {});
