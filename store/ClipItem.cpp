@@ -1,5 +1,7 @@
 #include "store/ClipItem.h"
 
+#include "store/StorageValues.h"
+
 namespace {
 
 template<typename T>
@@ -20,7 +22,7 @@ QVariant variantOf(const std::optional<T> &value)
 
 std::optional<QUuid> ClipItem::id() const { return optionalValue<QUuid>(value(Id)); }
 void ClipItem::setId(const std::optional<QUuid> &id) { setValue(Id, variantOf(id)); }
-std::optional<QDateTime> ClipItem::createdAt() const { return optionalValue<QDateTime>(value(CreatedAt)); }
+std::optional<QDateTime> ClipItem::createdAt() const { return dateOf(value(CreatedAt)); }
 void ClipItem::setCreatedAt(const std::optional<QDateTime> &createdAt) { setValue(CreatedAt, variantOf(createdAt)); }
 std::optional<QString> ClipItem::storedKind() const { return optionalValue<QString>(value(Kind)); }
 void ClipItem::setStoredKind(const std::optional<QString> &kind) { setValue(Kind, variantOf(kind)); }

@@ -1,5 +1,7 @@
 #include "store/ClipLabel.h"
 
+#include "store/StorageValues.h"
+
 std::optional<QUuid> ClipLabel::id() const
 {
     const QVariant stored = value(Id);
@@ -34,8 +36,7 @@ void ClipLabel::setColorIndex(qint16 index)
 
 std::optional<QDateTime> ClipLabel::createdAt() const
 {
-    const QVariant stored = value(CreatedAt);
-    return stored.isNull() ? std::nullopt : std::optional<QDateTime>(stored.toDateTime());
+    return dateOf(value(CreatedAt));
 }
 
 void ClipLabel::setCreatedAt(const std::optional<QDateTime> &createdAt)

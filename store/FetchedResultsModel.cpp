@@ -592,9 +592,18 @@ QVariant FetchedResultsModel::data(const QModelIndex &index, int role) const
     if (attribute < 0 || attribute >= entity.attributes.size())
         return {};
     const QVariant value = object->value(attribute);
-    if (entity.attributes[attribute].type == AttributeType::UUID && !value.isNull())
-        return uuidString(value.value<QUuid>());
-    return value;
+    if (value.isNull())
+        return value;
+    // Views get the attribute's own type, also where another program stored another.
+    switch (entity.attributes[attribute].type) {
+    case AttributeType::UUID: return uuidString(value.value<QUuid>());
+    case AttributeType::Date: {
+        const auto date = dateOf(value);
+        return date ? QVariant(*date) : QVariant();
+    }
+    case AttributeType::String: return QVariant(value.toString());
+    default: return value;
+    }
 }
 
 QHash<int, QByteArray> FetchedResultsModel::roleNames() const

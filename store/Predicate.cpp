@@ -90,7 +90,7 @@ bool valuesEqual(const AttributeDescription &attribute, const QVariant &stored, 
     switch (attribute.type) {
     case AttributeType::String:
         if (comparison == TextComparison::Exact)
-            return stored.toString() == wanted.toString();
+            return stored.typeId() == QMetaType::QString && stored.toString() == wanted.toString();
         return foldedEquals(stored.toString(), wanted.toString(), comparison);
     case AttributeType::Integer16:
     case AttributeType::Integer64:
@@ -100,7 +100,7 @@ bool valuesEqual(const AttributeDescription &attribute, const QVariant &stored, 
     case AttributeType::UUID:
         return stored.value<QUuid>() == wanted.value<QUuid>();
     case AttributeType::Date:
-        return stored.toDateTime() == wanted.toDateTime();
+        return compareStored(toStorage(attribute.type, stored), toStorage(attribute.type, wanted)) == 0;
     case AttributeType::Binary:
         return stored.toByteArray() == wanted.toByteArray();
     }

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QUuid>
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -21,8 +22,11 @@ QVariant toStorage(AttributeType type, const QVariant &value)
         return {};
     switch (type) {
     case AttributeType::UUID: return value.value<QUuid>().toRfc4122();
-    case AttributeType::Date: return QVariant(qint64(value.toDateTime().toMSecsSinceEpoch()));
-    case AttributeType::String: return value.toString();
+    case AttributeType::Date:
+        if (value.typeId() != QMetaType::QDateTime)
+            return value;   // as another program wrote it (see fromStorage)
+        return QVariant(qint64(value.toDateTime().toMSecsSinceEpoch()));
+    case AttributeType::String: return value.typeId() == QMetaType::QByteArray ? value : value.toString();
     case AttributeType::Binary: return value.toByteArray();
     case AttributeType::Integer16:
     case AttributeType::Integer64:
@@ -47,9 +51,15 @@ QVariant fromStorage(AttributeType type, const QVariant &stored)
         const QUuid parsed = QUuid::fromString(stored.toString());
         return parsed.isNull() ? QVariant() : QVariant::fromValue(parsed);
     }
+    // A real or a text another program wrote stays as stored, so that memory compares and
+    // orders it as SQL does; dateOf reads it as a date.
     case AttributeType::Date:
+        if (stored.typeId() != QMetaType::LongLong)
+            return stored;
         return QVariant(QDateTime::fromMSecsSinceEpoch(stored.toLongLong(), Qt::UTC));
-    case AttributeType::String: return stored.toString();
+    // Bytes another program wrote stay bytes: SQL equals them to no text and orders them
+    // after every text.
+    case AttributeType::String: return stored.typeId() == QMetaType::QByteArray ? stored : stored.toString();
     case AttributeType::Binary: return stored.toByteArray();
     // Numbers are read as stored, also beyond 16 bits or as a real or a text (another
     // program's writes), so that memory compares and orders them as SQL does.
@@ -62,6 +72,22 @@ QVariant fromStorage(AttributeType type, const QVariant &stored)
         return isTextOrBytes(stored) ? stored : QVariant(stored.toLongLong() != 0);
     }
     return stored;
+}
+
+std::optional<QDateTime> dateOf(const QVariant &value)
+{
+    if (value.isNull())
+        return std::nullopt;
+    if (value.typeId() == QMetaType::QDateTime)
+        return value.toDateTime();
+    if (value.typeId() == QMetaType::Double) {
+        // QVariant would round; a real beyond any date is none.
+        const double milliseconds = std::trunc(value.toDouble());
+        if (!(std::abs(milliseconds) < 9.2e18))
+            return std::nullopt;
+        return QDateTime::fromMSecsSinceEpoch(qint64(milliseconds), Qt::UTC);
+    }
+    return QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
 }
 
 namespace {

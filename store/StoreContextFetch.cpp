@@ -227,7 +227,12 @@ StoreResult<QList<QVariantMap>> StoreContext::fetchDictionaries(const FetchReque
         QVariantMap row;
         for (int column = 0; column < attributes.size(); ++column) {
             const auto &attribute = (*entity)->attributes[attributes[column]];
-            const QVariant value = fromStorage(attribute.type, statement->value(column));
+            QVariant value = fromStorage(attribute.type, statement->value(column));
+            // A dictionary holds dates, also where another program stored a real or a text.
+            if (attribute.type == AttributeType::Date) {
+                const auto date = dateOf(value);
+                value = date ? QVariant(*date) : QVariant();
+            }
             if (!value.isNull())
                 row.insert(attribute.name, value);
         }

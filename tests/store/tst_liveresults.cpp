@@ -423,6 +423,54 @@ private Q_SLOTS:
         QCOMPARE(listed(openedAfter), listed(model));
     }
 
+    // A fetch with unsaved changes orders the changed rows in memory: dates another program
+    // wrote as a real or a text, and a title written as bytes, must take the places SQL gives them.
+    void unsavedChangesKeepOddValuesWhereSqlPutsThem()
+    {
+        TestStore store;
+        StoreContext *view = store.view();
+        for (qint64 at : {1000, 3000, 1500, 2000, 2500})
+            insertText(view, u"at %1"_s.arg(at))->setCreatedAt(QDateTime::fromMSecsSinceEpoch(at, Qt::UTC));
+        QVERIFY(view->save());
+        {
+            auto raw = sql::Connection::open(store.path(), {});
+            QVERIFY(raw);
+            QCOMPARE(registerFoldingFunctions((*raw)->handle()), SQLITE_OK);
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET createdAt = 2000.5, title = X'7A' WHERE plainText = 'at 1000'"_s));
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET createdAt = 'not a date', title = 'z' WHERE plainText = 'at 1500'"_s));
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET title = 'zz' WHERE plainText = 'at 2500'"_s));
+        }
+        view->refreshAll();
+        FetchRequest byTitle = FetchRequest::of<ClipItem>();
+        byTitle.setSortDescriptors({{u"title"_s, true}, {u"createdAt"_s, true}});
+        const QList<FetchRequest> requests{itemsNewestFirst(), byTitle};
+        QList<QList<ObjectId>> saved;
+        for (const FetchRequest &request : requests)
+            saved.append(freshRun(view, request));
+        QCOMPARE(textsOf(*view->fetch<ClipItem>(itemsNewestFirst())),
+                 (QStringList{u"at 1500"_s, u"at 3000"_s, u"at 2500"_s, u"at 1000"_s, u"at 2000"_s}));
+
+        for (const auto &item : *view->fetch<ClipItem>(itemsNewestFirst()))
+            item->setSourceAppName(u"edited"_s);
+        for (qsizetype i = 0; i < requests.size(); ++i) {
+            QList<ObjectId> withChanges;
+            for (const auto &object : *view->fetch(requests[i]))
+                withChanges.append(object->objectId());
+            QCOMPARE(withChanges, saved[i]);
+        }
+        // Shown as dates all the same: the real by its integer part.
+        const auto real = view->fetch<ClipItem>(itemsNewestFirst())->at(3);
+        QCOMPARE(real->createdAt(), std::optional(QDateTime::fromMSecsSinceEpoch(2000, Qt::UTC)));
+        QCOMPARE(real->title(), u"z"_s);
+        FetchedResultsModel model(view, itemsNewestFirst());
+        QVERIFY(model.performFetch());
+        const QModelIndex row = model.index(3);
+        QCOMPARE(model.data(row, model.roleNames().key("createdAt")), QVariant(QDateTime::fromMSecsSinceEpoch(2000, Qt::UTC)));
+        QCOMPARE(model.data(row, model.roleNames().key("title")), QVariant(u"z"_s));
+        QVERIFY(view->save());
+        QCOMPARE(freshRun(view, itemsNewestFirst()), saved[0]);
+    }
+
     // Unsaved objects have keys below zero too; a row whose key is below zero must still be
     // a saved row: found by its address, followed by the list, never confused with one of them.
     void aRowWithAKeyBelowZeroIsASavedRow()

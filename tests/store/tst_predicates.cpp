@@ -348,6 +348,13 @@ private Q_SLOTS:
             << Predicate::equal(u"sourceAppName"_s, u"A\uFFFDB"_s) << QStringList{u"pinned elsewhere"_s};
         QTest::newRow("one of texts written as other bytes")
             << Predicate::in(u"sourceAppName"_s, QStringList{u"Other"_s, u"A\uFFFDB"_s}) << QStringList{u"pinned elsewhere"_s};
+        // Bytes in a text attribute equal no text, yet folded comparisons read them as UTF-8.
+        QTest::newRow("text written as a blob") << Predicate::equal(u"title"_s, u"Blob"_s) << QStringList{};
+        QTest::newRow("one of texts written as a blob") << Predicate::in(u"title"_s, QStringList{u"Blob"_s}) << QStringList{};
+        QTest::newRow("blob compared without case") << Predicate::equal(u"title"_s, u"BLOB"_s, ci) << QStringList{u"xdefgh"_s};
+        QTest::newRow("blob's prefix") << Predicate::beginsWith(u"title"_s, u"bl"_s, ci) << QStringList{u"xdefgh"_s};
+        QTest::newRow("search in a blob") << Predicate::contains(u"title"_s, u"LOB"_s, cd) << QStringList{u"xdefgh"_s};
+        QTest::newRow("one character in a blob") << Predicate::contains(u"title"_s, u"L"_s, cd) << QStringList{u"xdefgh"_s};
     }
 
     void oddValuesAgree()
@@ -370,6 +377,7 @@ private Q_SLOTS:
             QVERIFY((*raw)->exec(u"UPDATE ClipItem SET isPinned = 0.5, contentHash = 7.5 WHERE plainText = 'half pinned'"_s));
             QVERIFY((*raw)->exec(u"UPDATE ClipItem SET isPinned = 'yes', contentHash = 'none' "
                                  "WHERE plainText = 'pinned as text'"_s));
+            QVERIFY((*raw)->exec(u"UPDATE ClipItem SET title = X'426C6F62' WHERE plainText = 'xdefgh'"_s));
             QVERIFY((*raw)->exec(u"UPDATE ClipItem SET contentHash = 9223372036854775808.0 "
                                  "WHERE plainText = 'beyond 64 bits'"_s));
         }
