@@ -353,6 +353,8 @@ private Q_SLOTS:
         QTest::newRow("one of texts written as a blob") << Predicate::in(u"title"_s, QStringList{u"Blob"_s}) << QStringList{};
         QTest::newRow("blob compared without case") << Predicate::equal(u"title"_s, u"BLOB"_s, ci) << QStringList{u"xdefgh"_s};
         QTest::newRow("blob's prefix") << Predicate::beginsWith(u"title"_s, u"bl"_s, ci) << QStringList{u"xdefgh"_s};
+        QTest::newRow("blob's exact prefix") << Predicate::beginsWith(u"title"_s, u"Bl"_s, TextComparison::Exact) << QStringList{u"xdefgh"_s};
+        QTest::newRow("search in a blob, exact") << Predicate::contains(u"title"_s, u"lob"_s, TextComparison::Exact) << QStringList{u"xdefgh"_s};
         QTest::newRow("search in a blob") << Predicate::contains(u"title"_s, u"LOB"_s, cd) << QStringList{u"xdefgh"_s};
         QTest::newRow("one character in a blob") << Predicate::contains(u"title"_s, u"L"_s, cd) << QStringList{u"xdefgh"_s};
     }
