@@ -14,7 +14,7 @@ QVariant toStorage(AttributeType type, const QVariant &value);
 QVariant fromStorage(AttributeType type, const QVariant &stored);
 
 // The date an attribute holds in memory, also where another program stored a real or a
-// text (read by its integer part, as before).
+// text (read by its integer part).
 std::optional<QDateTime> dateOf(const QVariant &value);
 
 // SQLite's ordering of stored values: null, then numbers, then text (by code point),
