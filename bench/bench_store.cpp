@@ -236,6 +236,10 @@ void run(int itemCount)
     for (int done = 0; done < itemCount;) {
         const int batch = std::min(50, itemCount - done);
         const auto [texts, pictures] = makeBatch(random, batch, withImages);
+        for (int i = 0; i < batch; ++i) {
+            images += pictures[size_t(i)].isEmpty() ? 0 : 1;
+            textBytes += texts[size_t(i)].toUtf8().size();
+        }
         QElapsedTimer timer;
         timer.start();
         const double cpuBefore = processCpuMs();
@@ -247,11 +251,9 @@ void run(int itemCount)
                 if (!pictures[size_t(i)].isEmpty()) {
                     item->setKind(ClipKind::Image);
                     item->setImageData(pictures[size_t(i)]);
-                    ++images;
                 } else {
                     item->setKind(ClipKind::Text);
                     item->setPlainText(texts[size_t(i)]);
-                    textBytes += texts[size_t(i)].toUtf8().size();
                 }
                 item->setSourceAppName(QStringLiteral("Editor"));
                 item->setContentHash(qint64(random.generate64()));
