@@ -126,7 +126,7 @@ private Q_SLOTS:
         seed(store, {Seed(u"a"_s), Seed(u"b"_s)});
         ClipboardCapture capture(*store.container, store.defaults);
         bool onMain = false;
-        capture.collapseAllDuplicates([&] { onMain = QThread::currentThread() == qApp->thread(); });
+        capture.collapseAllDuplicates([&] { onMain = QThread::currentThread() == QCoreApplication::instance()->thread(); });
         QTRY_VERIFY(onMain);
         QCOMPARE(store.items().size(), 2);
     }

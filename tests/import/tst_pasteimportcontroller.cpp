@@ -44,7 +44,7 @@ public:
     {
         QObject::connect(&controller, &PasteImportController::stateChanged, &controller, [this](const State &state) {
             states.append(state);
-            offMainThread += QThread::currentThread() != qApp->thread() ? 1 : 0;
+            offMainThread += QThread::currentThread() != QCoreApplication::instance()->thread() ? 1 : 0;
         });
     }
     bool waitForEnd() const
