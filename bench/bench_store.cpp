@@ -1,9 +1,9 @@
 // Prints the store's figures for histories of 10,000, 100,000 and 1,000,000 text items:
 // saving in batches and one at a time, the search index catching up after the batches (and
-// a search before it has), opening the live list, following a new item, searching (also right after another program
-// wrote, when the list's rows must be read afresh), memory and file size; beside the
-// saving rate, the rate of the same rows into a bare SQLite table, the engine's own ceiling
-// on this machine. Run from the build folder:
+// a search before it has), opening the live list, following a new item, searching (also
+// right after another program wrote, when the list's rows must be read afresh), memory and
+// file size; beside the saving rate, the rate of the same rows into a bare SQLite table,
+// the engine's own ceiling on this machine. Run from the build folder:
 //   build/bench/bench_store            all three sizes
 //   build/bench/bench_store 100000     one size
 #include "store/ClipItem.h"

@@ -597,10 +597,7 @@ QVariant FetchedResultsModel::data(const QModelIndex &index, int role) const
     // Views get the attribute's own type, also where another program stored another.
     switch (entity.attributes[attribute].type) {
     case AttributeType::UUID: return uuidString(value.value<QUuid>());
-    case AttributeType::Date: {
-        const auto date = dateOf(value);
-        return date ? QVariant(*date) : QVariant();
-    }
+    case AttributeType::Date: return dateVariantOf(value);
     case AttributeType::String: return QVariant(value.toString());
     default: return value;
     }

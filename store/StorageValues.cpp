@@ -90,6 +90,12 @@ std::optional<QDateTime> dateOf(const QVariant &value)
     return QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
 }
 
+QVariant dateVariantOf(const QVariant &value)
+{
+    const auto date = dateOf(value);
+    return date ? QVariant(*date) : QVariant();
+}
+
 namespace {
 
 int storageClass(const QVariant &value)

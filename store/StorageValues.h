@@ -16,6 +16,8 @@ QVariant fromStorage(AttributeType type, const QVariant &stored);
 // The date an attribute holds in memory, also where another program stored a real or a
 // text (read by its integer part).
 std::optional<QDateTime> dateOf(const QVariant &value);
+// The same as a QVariant holding a QDateTime, or null: what views and dictionaries hand out.
+QVariant dateVariantOf(const QVariant &value);
 
 // SQLite's ordering of stored values: null, then numbers, then text (by code point),
 // then blobs (byte by byte).

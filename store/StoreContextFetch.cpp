@@ -229,10 +229,8 @@ StoreResult<QList<QVariantMap>> StoreContext::fetchDictionaries(const FetchReque
             const auto &attribute = (*entity)->attributes[attributes[column]];
             QVariant value = fromStorage(attribute.type, statement->value(column));
             // A dictionary holds dates, also where another program stored a real or a text.
-            if (attribute.type == AttributeType::Date) {
-                const auto date = dateOf(value);
-                value = date ? QVariant(*date) : QVariant();
-            }
+            if (attribute.type == AttributeType::Date)
+                value = dateVariantOf(value);
             if (!value.isNull())
                 row.insert(attribute.name, value);
         }
