@@ -403,8 +403,15 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QList<int> sizes{10'000, 100'000, 1'000'000};
-    if (argc > 1)
-        sizes = {QString::fromLocal8Bit(argv[1]).toInt()};
+    if (argc > 1) {
+        bool isNumber = false;
+        const int size = QString::fromLocal8Bit(argv[1]).toInt(&isNumber);
+        if (!isNumber || size < 1) {
+            std::fprintf(stderr, "usage: %s [number of items]\n", argv[0]);
+            return 2;
+        }
+        sizes = {size};
+    }
     for (int size : sizes)
         run(size);
     return 0;
