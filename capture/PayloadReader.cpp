@@ -120,13 +120,16 @@ std::optional<ClipboardPayload::Content> readContent(const Pasteboard &pasteboar
 std::optional<ClipboardPayload> makePayload(const Pasteboard &pasteboard,
                                             const std::optional<FrontApplication> &front)
 {
+    const qint64 changeCount = pasteboard.changeCount();
     const std::optional<QStringList> types = pasteboard.types();
     if (!types)
         return std::nullopt;
     if (carriesSkipMarker(pasteboard, *types))
         return std::nullopt;
     std::optional<ClipboardPayload::Content> content = readContent(pasteboard);
-    if (!content)
+    // Another copy replaced the contents while they were read: what was read may be the
+    // newer contents, whose markers were never checked. The next poll takes that copy.
+    if (!content || pasteboard.changeCount() != changeCount)
         return std::nullopt;
 
     ClipboardPayload payload{std::move(*content), std::nullopt, std::nullopt};
