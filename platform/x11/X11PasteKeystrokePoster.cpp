@@ -54,6 +54,19 @@ struct X11PasteKeystrokePoster::State {
         return connection->windowProperty(connection->root(), connection->atom("_NET_ACTIVE_WINDOW"))
             .value_or(XCB_NONE);
     }
+
+    bool targetIsActive() const
+    {
+        return (usesFocusFallback || activeWindow() == target) && targetHasFocus();
+    }
+
+    bool targetExists() const
+    {
+        xcb_connection_t *c = connection->get();
+        XcbPtr<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, target), nullptr));
+        return attributes != nullptr;
+    }
 };
 
 std::unique_ptr<X11PasteKeystrokePoster> X11PasteKeystrokePoster::create(PasteKeystrokeTiming timing)
@@ -137,9 +150,7 @@ void X11PasteKeystrokePoster::postPaste()
         return;
     }
     xcb_connection_t *c = d->connection->get();
-    XcbPtr<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, d->target), nullptr));
-    if (!attributes) {
+    if (!d->targetExists()) {
         klog::error(klog::Category::App, QStringLiteral("paste keystroke: the target window is gone; keystroke skipped"));
         finish(PasteKeystrokeOutcome::TargetGone);
         return;
@@ -180,7 +191,7 @@ void X11PasteKeystrokePoster::step()
     if (d->phase == Phase::Activating) {
         // Active for the window manager, holding the input focus, and for long enough that
         // the application has taken in its focus before the keys arrive.
-        const bool active = (d->usesFocusFallback || d->activeWindow() == d->target) && d->targetHasFocus();
+        const bool active = d->targetIsActive();
         if (!active)
             d->activeSince.invalidate();
         else if (!d->activeSince.isValid())
@@ -208,6 +219,19 @@ void X11PasteKeystrokePoster::step()
         if (d->phaseTimer.elapsed() < d->timing.modifierTimeout.count())
             return;
         klog::error(klog::Category::App, QStringLiteral("paste keystroke: modifier keys still held; sending anyway"));
+    }
+    // While the keys were held the target may have closed or the user moved on: the
+    // keystroke would land in whichever window has the focus now.
+    if (!d->targetIsActive()) {
+        if (!d->targetExists()) {
+            klog::error(klog::Category::App, QStringLiteral("paste keystroke: the target window is gone; keystroke skipped"));
+            finish(PasteKeystrokeOutcome::TargetGone);
+        } else {
+            klog::error(klog::Category::App,
+                        QStringLiteral("paste keystroke: the target window is no longer active; keystroke skipped"));
+            finish(PasteKeystrokeOutcome::TargetNotActivated);
+        }
+        return;
     }
 
     QList<xcb_keysym_t> modifiers;

@@ -33,6 +33,11 @@ private:
         return window;
     }
 
+    static QByteArray activeWindowId()
+    {
+        return x11test::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed();
+    }
+
     static QByteArray activeWindowClass()
     {
         const QByteArray id = x11test::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed();
@@ -155,6 +160,35 @@ private Q_SLOTS:
         klog::Recorder log;
         QCOMPARE(postAndWait(), PasteKeystrokeOutcome::TargetGone);
         QCOMPARE(log.messages(klog::Level::Error).size(), 1);
+    }
+
+    // The target closes while the user still holds a modifier: the keystroke must not go to
+    // the window that has the focus afterwards.
+    void aTargetClosedWhileModifiersAreHeldGetsNoKeystroke()
+    {
+        auto other = startTextWindow();
+        QVERIFY(other);
+        const QByteArray otherId = activeWindowId();
+        auto target = x11test::startClient(QStringLiteral(KN_TEST_TEXT_WINDOW), {});
+        QVERIFY(target);
+        QTRY_VERIFY_WITH_TIMEOUT(!activeWindowId().isEmpty() && activeWindowId() != otherId, 5000);
+        const QByteArray targetId = activeWindowId();
+        QTest::qWait(200);
+        m_poster->rememberTargetWindow();
+        copy(QStringLiteral("meant for the closed window"), false);
+
+        x11test::run(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("super")});
+        QSignalSpy finished(m_poster.get(), &PasteKeystrokePoster::pasteFinished);
+        m_poster->postPaste();
+        QTest::qWait(300); // the poster is now waiting for the key to be let go
+        x11test::stopClient(target);
+        QTRY_VERIFY_WITH_TIMEOUT(activeWindowId() != targetId, 5000);
+        klog::Recorder log;
+        x11test::run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("super")});
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+        QCOMPARE(finished.first().first().value<PasteKeystrokeOutcome>(), PasteKeystrokeOutcome::TargetGone);
+        QCOMPARE(log.messages(klog::Level::Error).size(), 1);
+        x11test::stopClient(other);
     }
 
     void secureInputIsAnotherClientsKeyboardGrab()
