@@ -36,9 +36,15 @@ bool InstanceChannel::listen()
 {
     if (m_server)
         return true;
-    if (send({{QStringLiteral("command"), QStringLiteral("ping")}}, 1000))
-        return false;
-    // Nobody answered: a socket file left behind by a crash is stale.
+    // Anyone listening is a running instance, also one too busy to answer at once (a slow
+    // clipboard owner, a long save): its socket must stay.
+    {
+        QLocalSocket probe;
+        probe.connectToServer(m_socketName);
+        if (probe.waitForConnected(1000))
+            return false;
+    }
+    // Nobody listens: a socket file left behind by a crash is stale.
     QLocalServer::removeServer(m_socketName);
     auto *server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);

@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QJsonObject>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,6 +40,22 @@ private Q_SLOTS:
         QVERIFY(!secondListened);
         QVERIFY(reply);
         QCOMPARE(reply->value(QStringLiteral("echo")).toString(), QStringLiteral("show"));
+    }
+
+    // The first instance is busy (its thread does not return to the event loop): a second
+    // start must neither take over its socket nor run beside it.
+    void aBusyInstanceKeepsItsSocket()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("sock"));
+        QLocalServer busy;
+        QVERIFY(busy.listen(name));
+        InstanceChannel second(name);
+        QVERIFY(!second.listen());
+        QLocalSocket client;
+        client.connectToServer(name);
+        QVERIFY(client.waitForConnected(1000));
+        QVERIFY(busy.waitForNewConnection(1000));
     }
 
     void nobodyListeningGivesNoReply()
