@@ -32,6 +32,9 @@ ClipboardCapture::~ClipboardCapture()
 {
     for (const QMetaObject::Connection &observer : std::as_const(m_observers))
         disconnect(observer);
+    // Captures already queued are copies the user made: they finish (this object lives
+    // until the wait ends).
+    m_context->performAndWait([] {});
     // Queued blocks refer to this object. From now on they do nothing and queue nothing;
     // the second wait covers what a block running during the first one queued.
     m_stopping = true;

@@ -7,9 +7,12 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QSemaphore>
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -182,6 +185,27 @@ private Q_SLOTS:
         f.store.execSql("DROP TRIGGER inject_failure");
         f.add(u"kept"_s);
         QCOMPARE(f.store.texts(), (QStringList{u"kept"_s, u"other"_s}));
+    }
+
+    // Quitting destroys the capture while copies wait on its queue: they are still saved.
+    void queuedCapturesFinishWhenTheCaptureIsDestroyed()
+    {
+        StoreFixture store;
+        QSemaphore gate;
+        std::thread opener;
+        {
+            ClipboardCapture capture(*store.container, store.defaults);
+            // Holds the queue, so the copies below are still waiting when destruction starts.
+            capture.context().perform([&gate] { gate.acquire(); });
+            capture.capture(textPayload(u"first"_s));
+            capture.capture(textPayload(u"last words"_s));
+            opener = std::thread([&gate] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                gate.release();
+            });
+        }
+        opener.join();
+        QCOMPARE(store.texts(), (QStringList{u"last words"_s, u"first"_s}));
     }
 
     void largeContentIsCapturedOffTheMainThread_data()
