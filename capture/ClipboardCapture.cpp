@@ -59,15 +59,24 @@ void ClipboardCapture::setHistoryLimit(std::function<qint64()> historyLimit)
 
 void ClipboardCapture::capture(ClipboardPayload payload, Completion completion)
 {
-    const qint64 limit = effectiveHistoryLimit(m_historyLimit());
-    schedule([this, payload = std::move(payload), limit, completion = std::move(completion)] {
-        captureNow(payload, limit);
+    captureWithResult(std::move(payload), [completion = std::move(completion)](std::optional<QUuid>) {
         if (completion)
             completion();
     });
 }
 
-void ClipboardCapture::captureNow(const ClipboardPayload &payload, qint64 limit)
+void ClipboardCapture::captureWithResult(ClipboardPayload payload,
+                                         std::function<void(std::optional<QUuid>)> completion)
+{
+    const qint64 limit = effectiveHistoryLimit(m_historyLimit());
+    schedule([this, payload = std::move(payload), limit, completion = std::move(completion)] {
+        const std::optional<QUuid> savedId = captureNow(payload, limit);
+        if (completion)
+            completion(savedId);
+    });
+}
+
+std::optional<QUuid> ClipboardCapture::captureNow(const ClipboardPayload &payload, qint64 limit)
 {
     const std::shared_ptr<ClipItem> item = m_context->insert<ClipItem>();
     fillContent(*item, normalizedContent(payload.content));
@@ -79,8 +88,11 @@ void ClipboardCapture::captureNow(const ClipboardPayload &payload, qint64 limit)
 
     absorbDuplicates(item);
     trimHistory(limit, *m_context);
-    if (saveContext(*m_context, QStringLiteral("capture")))
-        klog::debug(klog::Category::Capture, QStringLiteral("captured %1").arg(item->storedKind().value_or(QStringLiteral("?"))));
+    const std::optional<QUuid> id = item->id();
+    if (!saveContext(*m_context, QStringLiteral("capture")))
+        return std::nullopt;
+    klog::debug(klog::Category::Capture, QStringLiteral("captured %1").arg(item->storedKind().value_or(QStringLiteral("?"))));
+    return id;
 }
 
 void ClipboardCapture::absorbDuplicates(const std::shared_ptr<ClipItem> &item)

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUuid>
 
 #include <atomic>
 #include <functional>
@@ -47,6 +48,8 @@ public:
     // Schedules one capture and returns at once. The completion runs on the capture
     // context's queue after the save attempt, whether or not it succeeded.
     void capture(ClipboardPayload payload, Completion completion = {});
+    // The same; the completion learns the id of the saved item, or none when the save failed.
+    void captureWithResult(ClipboardPayload payload, std::function<void(std::optional<QUuid> savedId)> completion);
 
     // Deletes the unpinned items beyond the newest `limit` saved ones. On the caller's
     // context and queue; the import uses it too.
@@ -70,7 +73,7 @@ public:
 private:
     // Runs the block on the capture context, unless this object is being destroyed.
     void schedule(std::function<void()> block);
-    void captureNow(const ClipboardPayload &payload, qint64 limit);
+    std::optional<QUuid> captureNow(const ClipboardPayload &payload, qint64 limit);
     void absorbDuplicates(const std::shared_ptr<class ClipItem> &item);
     void healNow(const QList<HealRecord> &records);
     void collapseNow(const Completion &completion);

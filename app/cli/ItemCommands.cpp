@@ -253,13 +253,21 @@ int add(CliSession &session, const QStringList &words)
     if (!session.openStore())
         return ExitCode::failure;
     QEventLoop loop;
-    session.capture().capture(payload, [&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
+    std::optional<QUuid> savedId;
+    session.capture().captureWithResult(payload, [&loop, &savedId](std::optional<QUuid> id) {
+        QMetaObject::invokeMethod(&loop, [&loop, &savedId, id] {
+            savedId = id;
+            loop.quit();
+        }, Qt::QueuedConnection);
+    });
     loop.exec();
-    FetchRequest newest = FetchRequest::of<ClipItem>();
-    newest.setSortDescriptors({{QStringLiteral("createdAt"), false}});
-    newest.setFetchLimit(1);
-    if (const auto items = session.view().fetch<ClipItem>(newest); items && !items->isEmpty())
-        session.out() << idText(items->first()->id()) << '\n';
+    // The newest item is not necessarily ours: the running application may have captured
+    // meanwhile, and a failed save leaves the one before.
+    if (!savedId) {
+        session.err() << "kestrelnote: the item could not be saved\n";
+        return ExitCode::failure;
+    }
+    session.out() << idText(savedId) << '\n';
     return ExitCode::ok;
 }
 

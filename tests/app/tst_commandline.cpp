@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <sqlite3.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -124,6 +126,29 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY(!run.err.isEmpty());
         QVERIFY(run.out.isEmpty());
+    }
+
+    // The store refuses new items (a trigger stands for a full disk or a broken file): the
+    // capture's save fails, and "add" says so instead of printing the id of an older item.
+    void addFailsWhenItsSaveFails()
+    {
+        CliHome cli;
+        const QString first = cli("add", "text", "first").line();
+        QVERIFY(!first.isEmpty());
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open((cli.dataFolder() + u"/Kestrelnote.sqlite"_s).toUtf8().constData(), &db), SQLITE_OK);
+        const int rc = sqlite3_exec(db, "CREATE TRIGGER refuse BEFORE INSERT ON ClipItem "
+                                        "BEGIN SELECT RAISE(ABORT, 'refused'); END", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        QCOMPARE(rc, SQLITE_OK);
+
+        const CliRun second = cli("add", "text", "second");
+        QCOMPARE(second.exitCode, 1);
+        QVERIFY(second.out.isEmpty());
+        QVERIFY2(second.err.contains("could not be saved"), second.err.constData());
+        const QJsonArray items = array(cli("list", "--json"));
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items.first()["id"_L1].toString(), first);
     }
 
     // A damaged file is moved aside by the store itself (its own tests); this one is not damaged,
