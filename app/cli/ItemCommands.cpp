@@ -194,11 +194,24 @@ std::optional<QByteArray> readInputFile(CliSession &session, const QString &path
     return file.readAll();
 }
 
-QByteArray readStandardInput()
+std::optional<QByteArray> readStandardInput(CliSession &session)
 {
     QFile input;
     input.open(stdin, QIODevice::ReadOnly);
-    return input.read(maxInputFileBytes);
+    // A pipe gives what has arrived so far on each read: read on until its end. One byte
+    // more than allowed tells a text that is too long from one that just fits.
+    QByteArray bytes;
+    while (bytes.size() <= maxInputFileBytes) {
+        const QByteArray chunk = input.read(maxInputFileBytes + 1 - bytes.size());
+        if (chunk.isEmpty())
+            break;
+        bytes += chunk;
+    }
+    if (bytes.size() > maxInputFileBytes) {
+        session.err() << "kestrelnote: standard input is larger than 256 MB\n";
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 int add(CliSession &session, const QStringList &words)
@@ -216,8 +229,13 @@ int add(CliSession &session, const QStringList &words)
     if (what == QLatin1String("text")) {
         if (rest.size() > 1)
             return session.usageError(QStringLiteral("add text takes one text (quote it), or reads it from standard input"));
-        const QString text = rest.isEmpty() || rest.first() == QLatin1String("-")
-            ? QString::fromUtf8(readStandardInput()) : rest.first();
+        QString text = rest.value(0);
+        if (rest.isEmpty() || rest.first() == QLatin1String("-")) {
+            const std::optional<QByteArray> input = readStandardInput(session);
+            if (!input)
+                return ExitCode::failure;
+            text = QString::fromUtf8(*input);
+        }
         if (text.trimmed().isEmpty()) {
             session.err() << "kestrelnote: nothing to add: the text is blank\n";
             return ExitCode::failure;

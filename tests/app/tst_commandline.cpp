@@ -151,6 +151,26 @@ private Q_SLOTS:
         QCOMPARE(items.first()["id"_L1].toString(), first);
     }
 
+    // "add text" reads standard input to its end, however it arrives through the pipe, up
+    // to 256 MB: more is refused, not cut short.
+    void standardInputIsReadWholeOrRefused()
+    {
+        CliHome cli;
+        QByteArray text;
+        for (int line = 0; text.size() < 3 * 1024 * 1024; ++line)
+            text += "line " + QByteArray::number(line) + '\n';
+        const CliRun added = cli.run({u"add"_s, u"text"_s}, text);
+        QCOMPARE(added.exitCode, 0);
+        const QJsonObject stored = object(cli("show", added.line(), "--json"));
+        QCOMPARE(stored["plainText"_L1].toString().toUtf8(), text);
+
+        const CliRun tooLong = cli.run({u"add"_s, u"text"_s}, QByteArray(256 * 1024 * 1024 + 1, 'a'));
+        QCOMPARE(tooLong.exitCode, 1);
+        QVERIFY(tooLong.out.isEmpty());
+        QVERIFY2(tooLong.err.contains("larger than 256 MB"), tooLong.err.constData());
+        QCOMPARE(cli("count").line(), u"1"_s);
+    }
+
     // A damaged file is moved aside by the store itself (its own tests); this one is not damaged,
     // just impossible to open: the alert's texts go to stderr and nothing is moved.
     void unopenableStorePrintsTheFailureTexts()
