@@ -52,6 +52,9 @@ void UserDefaults::registerApplicationDefaults()
 QVariant UserDefaults::value(const QString &key) const
 {
     QMutexLocker locker(&m_mutex);
+    // Another process (the command line) may have written the file: QSettings reads it
+    // again only on sync, which costs one stat when it did not change.
+    m_settings->sync();
     const QVariant stored = m_settings->value(key);
     return stored.isValid() ? stored : m_defaults.value(key);
 }
@@ -72,6 +75,7 @@ QString UserDefaults::string(const QString &key) const
 bool UserDefaults::hasStoredValue(const QString &key) const
 {
     QMutexLocker locker(&m_mutex);
+    m_settings->sync();
     return m_settings->contains(key);
 }
 

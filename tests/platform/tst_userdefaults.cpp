@@ -34,6 +34,24 @@ private Q_SLOTS:
         QCOMPARE(reopened.integer(SettingsKey::historyLimit), 500);
     }
 
+    // The command line changes settings while the application runs: the running process
+    // reads the new value, not the one it cached.
+    void changesWrittenByAnotherProcessAreRead()
+    {
+        UserDefaults defaults(path());
+        defaults.registerApplicationDefaults();
+        defaults.setInteger(SettingsKey::historyLimit, 700);
+        QCOMPARE(defaults.integer(SettingsKey::historyLimit), 700);
+
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[General]\nhistoryLimit=1200\nactiveShortcut=\n");
+        file.close();
+        QCOMPARE(defaults.integer(SettingsKey::historyLimit), 1200);
+        QVERIFY(defaults.hasStoredValue(SettingsKey::activeShortcut));
+        QCOMPARE(defaults.string(SettingsKey::activeShortcut), QString());
+    }
+
     void textThatIsNotANumberReadsZero()
     {
         QFile file(path());
