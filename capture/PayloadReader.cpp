@@ -127,10 +127,16 @@ std::optional<ClipboardPayload> makePayload(const Pasteboard &pasteboard,
     if (carriesSkipMarker(pasteboard, *types))
         return std::nullopt;
     std::optional<ClipboardPayload::Content> content = readContent(pasteboard);
-    // Another copy replaced the contents while they were read: what was read may be the
-    // newer contents, whose markers were never checked. The next poll takes that copy.
-    if (!content || pasteboard.changeCount() != changeCount)
+    if (!content)
         return std::nullopt;
+    // Another client took the clipboard while it was read: what was read may be its
+    // contents, whose markers were never checked, so the next poll takes that copy. An
+    // owner that only quit meanwhile left nothing newer: what was read is its own.
+    if (pasteboard.changeCount() != changeCount) {
+        const std::optional<QStringList> now = pasteboard.types();
+        if (now && !now->isEmpty())
+            return std::nullopt;
+    }
 
     ClipboardPayload payload{std::move(*content), std::nullopt, std::nullopt};
     if (front) {

@@ -9,14 +9,18 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The X11 clipboard, with another application copying right before the first read of the
-// contents, after their type list was read: the moment a real copy can fall into.
-class CopyDuringRead final : public Pasteboard
+// The X11 clipboard, with something happening in the middle of a change's reads: right
+// before the first read of the contents (after their type list was read), or right after
+// the plain text was read.
+class InterleavedPasteboard final : public Pasteboard
 {
 public:
-    CopyDuringRead(Pasteboard &real, std::function<void()> copy)
+    enum class When { BeforeContents, AfterText };
+
+    InterleavedPasteboard(Pasteboard &real, When when, std::function<void()> event)
         : m_real(real)
-        , m_copy(std::move(copy))
+        , m_when(when)
+        , m_event(std::move(event))
     {
     }
 
@@ -24,18 +28,20 @@ public:
     std::optional<QStringList> types() const override { return m_real.types(); }
     std::optional<QList<QUrl>> fileUrls() const override
     {
-        interleave();
+        happen(When::BeforeContents);
         return m_real.fileUrls();
     }
     std::optional<QByteArray> data(const QString &type) const override
     {
-        interleave();
+        happen(When::BeforeContents);
         return m_real.data(type);
     }
     std::optional<QString> string() const override
     {
-        interleave();
-        return m_real.string();
+        happen(When::BeforeContents);
+        std::optional<QString> text = m_real.string();
+        happen(When::AfterText);
+        return text;
     }
     void clearContents() override { m_real.clearContents(); }
     void setData(const QByteArray &data, const QString &type) override { m_real.setData(data, type); }
@@ -43,16 +49,17 @@ public:
     void writeAlsoToPrimarySelection() override { m_real.writeAlsoToPrimarySelection(); }
 
 private:
-    void interleave() const
+    void happen(When when) const
     {
-        if (std::exchange(m_copied, true))
+        if (when != m_when || std::exchange(m_happened, true))
             return;
-        m_copy();
+        m_event();
     }
 
     Pasteboard &m_real;
-    std::function<void()> m_copy;
-    mutable bool m_copied = false;
+    When m_when;
+    std::function<void()> m_event;
+    mutable bool m_happened = false;
 };
 
 } // namespace
@@ -100,7 +107,7 @@ private Q_SLOTS:
         QVERIFY(xclipCopied("older words"));
 
         std::unique_ptr<QProcess> newer;
-        CopyDuringRead racing(*m_pasteboard, [&] {
+        InterleavedPasteboard racing(*m_pasteboard, InterleavedPasteboard::When::BeforeContents, [&] {
             const qint64 before = m_pasteboard->changeCount();
             newer = x11test::startClient(QStringLiteral(KN_COPIER), newerEntries);
             QVERIFY(newer);
@@ -114,6 +121,26 @@ private Q_SLOTS:
         if (next)
             QCOMPARE(std::get<ClipboardPayload::Text>(next->content).text, nextText);
         x11test::stopClient(newer);
+    }
+
+    // An application that quits right after its copy was read leaves nothing newer: the
+    // copy is kept.
+    void anOwnerQuittingAfterTheReadKeepsItsCopy()
+    {
+        const qint64 before = m_pasteboard->changeCount();
+        std::unique_ptr<QProcess> owner = x11test::startClient(QStringLiteral(KN_COPIER), {u"text/plain=last words"_s});
+        QVERIFY(owner);
+        QVERIFY(QTest::qWaitFor([&] { return m_pasteboard->changeCount() != before; }, 5000));
+
+        InterleavedPasteboard quitting(*m_pasteboard, InterleavedPasteboard::When::AfterText, [&] {
+            const qint64 owned = m_pasteboard->changeCount();
+            x11test::stopClient(owner);
+            QVERIFY(QTest::qWaitFor([&] { return m_pasteboard->changeCount() != owned; }, 5000));
+        });
+        const std::optional<ClipboardPayload> payload = makePayload(quitting, std::nullopt);
+        QVERIFY(!owner);
+        QVERIFY(payload);
+        QCOMPARE(std::get<ClipboardPayload::Text>(payload->content).text, u"last words"_s);
     }
 };
 
