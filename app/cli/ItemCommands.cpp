@@ -7,10 +7,12 @@
 #include "store/StoreContainer.h"
 #include "store/StoreContext.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -263,6 +265,14 @@ int add(CliSession &session, const QStringList &words)
         const auto bytes = readInputFile(session, rest.first());
         if (!bytes)
             return ExitCode::failure;
+        // Stored anyway, bytes no image reader knows would make an image item of any file.
+        QBuffer buffer;
+        buffer.setData(*bytes);
+        buffer.open(QIODevice::ReadOnly);
+        if (!QImageReader(&buffer).canRead()) {
+            session.err() << "kestrelnote: " << rest.first() << " is not an image\n";
+            return ExitCode::failure;
+        }
         payload.content = ClipboardPayload::Image{*bytes};
     } else {
         return session.usageError(QStringLiteral("add takes text, file or image, not %1").arg(what));
