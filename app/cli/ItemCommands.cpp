@@ -114,18 +114,23 @@ int list(CliSession &session, const QStringList &words)
     const auto request = listRequest(session, *args, &error);
     if (!request)
         return error.isEmpty() ? ExitCode::failure : session.usageError(error);
-    const auto items = session.view().fetch<ClipItem>(*request);
-    if (!items) {
-        session.err() << "kestrelnote: " << items.error().localizedDescription() << '\n';
-        return ExitCode::failure;
+    QList<ClipItemPtr> items;
+    // "--limit 0" asks for no items; the store takes a limit of 0 for none at all.
+    if (!args->value(QStringLiteral("limit")) || request->fetchLimit() > 0) {
+        const auto fetched = session.view().fetch<ClipItem>(*request);
+        if (!fetched) {
+            session.err() << "kestrelnote: " << fetched.error().localizedDescription() << '\n';
+            return ExitCode::failure;
+        }
+        items = *fetched;
     }
     if (args->has(QStringLiteral("json"))) {
         QJsonArray array;
-        for (const ClipItemPtr &item : *items)
+        for (const ClipItemPtr &item : std::as_const(items))
             array.append(itemToJson(*item));
         printJson(session.out(), array);
     } else {
-        for (const ClipItemPtr &item : *items)
+        for (const ClipItemPtr &item : std::as_const(items))
             session.out() << summaryLine(*item) << '\n';
     }
     return ExitCode::ok;

@@ -49,6 +49,8 @@ private Q_SLOTS:
         QVERIFY(text["contentHash"_L1].toString().toLongLong() != 0);
 
         QCOMPARE(array(cli("list", "--search", "RESUME", "--json")).size(), 1);
+        QCOMPARE(array(cli("list", "--limit", "2", "--json")).size(), 2);
+        QCOMPARE(array(cli("list", "--limit", "0", "--json")).size(), 0);
         QCOMPARE(cli("count", "--kind", "file").line(), u"1"_s);
 
         // Images are described by size and digest, never dumped.
