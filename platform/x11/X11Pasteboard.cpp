@@ -182,9 +182,14 @@ std::optional<QByteArray> X11Pasteboard::convert(const QByteArray &target) const
     case SelectionReadError::TimedOut:
         // One unanswered request is enough: the rest of this change's reads give up at once.
         d->change.ownerUnresponsive = true;
-        klog::error(klog::Category::Capture,
-                    QStringLiteral("clipboard owner did not answer within %1 ms; change skipped")
-                        .arg(d->limits.stepTimeout.count()));
+        // A slow transfer that kept answering ran out of the change's time, not one answer's.
+        if (change.budget->hasExpired())
+            klog::error(klog::Category::Capture, QStringLiteral("clipboard change not read within %1 ms; change skipped")
+                                                     .arg(d->limits.changeBudget.count()));
+        else
+            klog::error(klog::Category::Capture,
+                        QStringLiteral("clipboard owner did not answer within %1 ms; change skipped")
+                            .arg(d->limits.stepTimeout.count()));
         return std::nullopt;
     case SelectionReadError::TooLarge:
         klog::error(klog::Category::Capture,

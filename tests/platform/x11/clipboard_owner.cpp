@@ -10,14 +10,17 @@
 //       incr-stall    announces BYTES incrementally, sends one chunk, then nothing
 //       incr-die      announces BYTES incrementally, sends one chunk, then exits
 //       incr-endless  announces 1000 bytes incrementally, then sends chunks forever
+//       incr-slow     sends BYTES bytes incrementally, each chunk 50 ms after it was asked for
 // Prints "ready" once it owns the selection.
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -56,6 +59,7 @@ struct Transfer {
     bool stallAfterFirst = false;
     bool dieAfterFirst = false;
     int chunksSent = 0;
+    bool slow = false;
 };
 
 } // namespace
@@ -120,7 +124,7 @@ int main(int argc, char **argv)
                     const uint32_t announced = mode == "incr-endless" ? 1000 : uint32_t(bytes);
                     transfer = Transfer{request.requestor, property, target, bytes,
                                         mode == "incr-endless", mode == "incr-stall",
-                                        mode == "incr-die", 0};
+                                        mode == "incr-die", 0, mode == "incr-slow"};
                     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
                     xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK, &mask);
                     xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, incr,
@@ -140,6 +144,8 @@ int main(int argc, char **argv)
                     free(event);
                     continue;
                 }
+                if (transfer.slow)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 const size_t n = transfer.endless ? chunkSize : std::min(chunkSize, transfer.remaining);
                 xcb_change_property(c, XCB_PROP_MODE_REPLACE, transfer.requestor, transfer.property,
                                     transfer.type, 8, uint32_t(n), chunk.data());
