@@ -30,8 +30,9 @@ bool carriesSkipMarker(const Pasteboard &pasteboard, const QStringList &types)
             return true;
     }
     if (types.contains(passwordManagerHintType)) {
+        // Password managers offer the hint; one that cannot be read may well say "secret".
         const std::optional<QByteArray> hint = pasteboard.data(passwordManagerHintType);
-        if (hint && hint->trimmed() == "secret")
+        if (!hint || hint->trimmed() == "secret")
             return true;
     }
     return false;

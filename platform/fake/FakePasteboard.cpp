@@ -27,7 +27,7 @@ std::optional<QList<QUrl>> FakePasteboard::fileUrls() const
 
 std::optional<QByteArray> FakePasteboard::data(const QString &type) const
 {
-    if (m_unreadable)
+    if (m_unreadable || m_refusedTypes.contains(type))
         return std::nullopt;
     for (const auto &entry : m_entries) {
         if (entry.first == type)

@@ -26,6 +26,8 @@ public:
     void ownerQuits();
     // Makes types() fail, as when the clipboard cannot be read.
     void setUnreadable(bool unreadable);
+    // Makes data(type) fail while the type is still listed, as when the owner refuses it.
+    void refuseType(const QString &type) { m_refusedTypes.append(type); }
 
     // The entries of the current contents, in the order they were written.
     QList<QPair<QString, QByteArray>> entries() const { return m_entries; }
@@ -38,6 +40,7 @@ private:
     qint64 m_changeCount = 0;
     int m_clearCount = 0;
     bool m_unreadable = false;
+    QStringList m_refusedTypes;
     bool m_primary = false;
     QList<QPair<QString, QByteArray>> m_entries;
 };

@@ -89,6 +89,11 @@ private Q_SLOTS:
         pasteboard.copyFromOtherApplication({text("secret?")});
         pasteboard.setUnreadable(true);
         QVERIFY(!makePayload(pasteboard, editor));
+        // A password hint that is listed but cannot be read counts as "secret".
+        FakePasteboard hinted;
+        hinted.copyFromOtherApplication({text("hunter2"), {passwordManagerHintType, "secret"}});
+        hinted.refuseType(passwordManagerHintType);
+        QVERIFY(!makePayload(hinted, editor));
     }
 
     void sourceRules_data()
