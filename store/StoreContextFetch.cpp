@@ -9,6 +9,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 using namespace fetchquery;
 
@@ -128,13 +129,19 @@ StoreResult<QList<StoreObjectPtr>> StoreContext::fetchWithPending(const FetchReq
 
     const QList<bool> ascending = query->ascending;
     const bool lastAscending = ascending.isEmpty() || ascending.last();
+    // Ties go by the key the row has, or will have once saved: an unsaved object's row comes
+    // after every row there is, in the order the objects were inserted.
+    auto tieKey = [](const Entry &entry) {
+        const bool unsaved = entry.object && entry.object->m_temporaryKey;
+        return std::pair<bool, qint64>(unsaved, unsaved ? -entry.key : entry.key);
+    };
     std::stable_sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
         for (int i = 0; i < ascending.size(); ++i) {
             const int c = compareStored(a.sortValues[i], b.sortValues[i]);
             if (c != 0)
                 return ascending[i] ? c < 0 : c > 0;
         }
-        return lastAscending ? a.key < b.key : a.key > b.key;
+        return lastAscending ? tieKey(a) < tieKey(b) : tieKey(a) > tieKey(b);
     });
 
     const qsizetype begin = std::min<qsizetype>(std::max(0, request.fetchOffset()), qsizetype(entries.size()));

@@ -289,6 +289,36 @@ private Q_SLOTS:
         QVERIFY(next->objectId().uriRepresentation() != uri);
     }
 
+    // Unsaved items tied in the order with saved ones are listed where their rows will be once
+    // saved: after every saved row, in the order they were inserted.
+    void aFetchWithUnsavedItemsOrdersTiesAsTheSaveWill()
+    {
+        TestStore store;
+        StoreContext *view = store.view();
+        const QDateTime same = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+        for (const QString &text : {u"saved 1"_s, u"saved 2"_s})
+            insertText(view, text)->setCreatedAt(same);
+        QVERIFY(view->save());
+        for (const QString &text : {u"new 1"_s, u"new 2"_s})
+            insertText(view, text)->setCreatedAt(same);
+
+        for (bool ascending : {true, false}) {
+            FetchRequest request = FetchRequest::of<ClipItem>();
+            request.setSortDescriptors({{u"createdAt"_s, ascending}});
+            const QStringList expected = ascending ? QStringList{u"saved 1"_s, u"saved 2"_s, u"new 1"_s, u"new 2"_s}
+                                                   : QStringList{u"new 2"_s, u"new 1"_s, u"saved 2"_s, u"saved 1"_s};
+            QCOMPARE(textsOf(*view->fetch<ClipItem>(request)), expected);
+            // The newest item is the one that will be newest.
+            request.setFetchLimit(1);
+            QCOMPARE(textsOf(*view->fetch<ClipItem>(request)), expected.mid(0, 1));
+        }
+        QVERIFY(view->save());
+        FetchRequest request = FetchRequest::of<ClipItem>();
+        request.setSortDescriptors({{u"createdAt"_s, false}});
+        QCOMPARE(textsOf(*view->fetch<ClipItem>(request)),
+                 (QStringList{u"new 2"_s, u"new 1"_s, u"saved 2"_s, u"saved 1"_s}));
+    }
+
     // Text comes back character for character, a byte order mark at the start included, and
     // a search finds it the same way in the store and in memory.
     void textsComeBackAsSaved()
