@@ -39,7 +39,17 @@ struct LayerFile {
     bool writeNextOut = false;
     sqlite3_int64 gatheredOffset = 0;
     std::vector<char> gathered;
+    // One connection's database file and its log know each other: the log's write lock is
+    // taken and released on the database file.
+    LayerFile *log = nullptr;
+    LayerFile *database = nullptr;
+    const char *databaseName = nullptr;
 };
+
+// The database files open through the layer, by the name SQLite opened them with: the name
+// it opens their log with leads back to it (sqlite3_filename_database).
+std::mutex databasesMutex;
+std::map<const char *, LayerFile *> openDatabases;
 
 LayerFile *layerOf(sqlite3_file *file)
 {
@@ -106,9 +116,39 @@ Result passOn(sqlite3_file *base, Args... args)
     return (real->pMethods->*method)(real, args...);
 }
 
+// Frames still gathered when the log's write lock goes are a rolled-back transaction's (a
+// commit writes everything out): out they go while no other connection can write there yet.
+// Held on, they would later overwrite what the next writer commits at the same place.
+int fileShmLock(sqlite3_file *base, int offset, int n, int flags)
+{
+    LayerFile *file = layerOf(base);
+    constexpr int writeLock = 0;
+    if ((flags & SQLITE_SHM_UNLOCK) && offset == writeLock && file->log)
+        writeOut(file->log);
+    return file->real->pMethods->xShmLock(file->real, offset, n, flags);
+}
+
+// The same when the database file's own lock goes (exclusive locking mode takes no log lock).
+int fileUnlock(sqlite3_file *base, int level)
+{
+    LayerFile *file = layerOf(base);
+    if (file->log)
+        writeOut(file->log);
+    return file->real->pMethods->xUnlock(file->real, level);
+}
+
 int fileClose(sqlite3_file *base)
 {
     LayerFile *file = layerOf(base);
+    if (file->databaseName) {
+        const std::lock_guard lock(databasesMutex);
+        if (const auto found = openDatabases.find(file->databaseName); found != openDatabases.end() && found->second == file)
+            openDatabases.erase(found);
+    }
+    if (file->log)
+        file->log->database = nullptr;
+    if (file->database)
+        file->database->log = nullptr;
     const int written = writeOut(file);
     const int closed = file->real->pMethods ? file->real->pMethods->xClose(file->real) : SQLITE_OK;
     file->~LayerFile();
@@ -134,6 +174,18 @@ int vfsOpen(sqlite3_vfs *layer, sqlite3_filename name, sqlite3_file *base, int f
         return rc;
     }
     base->pMethods = &layerMethods[std::clamp(file->real->pMethods->iVersion, 1, 3) - 1];
+    if (name && (flags & SQLITE_OPEN_MAIN_DB)) {
+        const std::lock_guard lock(databasesMutex);
+        file->databaseName = name;
+        openDatabases[name] = file;
+    } else if (name && file->isLog) {
+        const std::lock_guard lock(databasesMutex);
+        const auto database = openDatabases.find(sqlite3_filename_database(name));
+        if (database != openDatabases.end()) {
+            file->database = database->second;
+            database->second->log = file;
+        }
+    }
     return SQLITE_OK;
 }
 
@@ -148,13 +200,13 @@ void fillMethods()
     methods.xSync = afterWriteOut<&F::xSync, int, int>;
     methods.xFileSize = afterWriteOut<&F::xFileSize, int, sqlite3_int64 *>;
     methods.xLock = passOn<&F::xLock, int, int>;
-    methods.xUnlock = passOn<&F::xUnlock, int, int>;
+    methods.xUnlock = fileUnlock;
     methods.xCheckReservedLock = passOn<&F::xCheckReservedLock, int, int *>;
     methods.xFileControl = afterWriteOut<&F::xFileControl, int, int, void *>;
     methods.xSectorSize = passOn<&F::xSectorSize, int>;
     methods.xDeviceCharacteristics = passOn<&F::xDeviceCharacteristics, int>;
     methods.xShmMap = passOn<&F::xShmMap, int, int, int, int, void volatile **>;
-    methods.xShmLock = passOn<&F::xShmLock, int, int, int, int>;
+    methods.xShmLock = fileShmLock;
     methods.xShmBarrier = passOn<&F::xShmBarrier, void>;
     methods.xShmUnmap = passOn<&F::xShmUnmap, int, int>;
     methods.xFetch = passOn<&F::xFetch, int, sqlite3_int64, int, void **>;

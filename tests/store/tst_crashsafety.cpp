@@ -158,6 +158,33 @@ private Q_SLOTS:
                  SQLITE_OK);
         QCOMPARE(integrity(path), u"ok"_s);
     }
+
+    // A transaction too large for the page cache writes frames to the log before it ends.
+    // Rolled back, those frames must never reach the file later, where the next writer has
+    // committed its own meanwhile.
+    void aRolledBackTransactionNeverOverwritesALaterCommit()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"log.sqlite"_s);
+        auto rolledBack = std::move(*sql::Connection::open(path, {}));
+        QVERIFY(rolledBack->exec(u"PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0; PRAGMA cache_size = 10;"
+                                 "CREATE TABLE t (n INTEGER, x BLOB); PRAGMA wal_checkpoint(TRUNCATE)"_s));
+        auto committed = std::move(*sql::Connection::open(path, {}));
+        QVERIFY(committed->exec(u"PRAGMA wal_autocheckpoint = 0"_s));
+
+        QVERIFY(rolledBack->exec(u"BEGIN IMMEDIATE"_s));
+        QVERIFY(rolledBack->exec(u"WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 45)"
+                                 " INSERT INTO t SELECT -i, randomblob(3000) FROM k"_s));
+        QVERIFY(rolledBack->exec(u"ROLLBACK"_s));
+        QVERIFY(committed->exec(u"WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 100)"
+                                " INSERT INTO t SELECT i, randomblob(3000) FROM k"_s));
+        rolledBack.reset();
+        committed.reset();
+
+        QCOMPARE(integrity(path), u"ok"_s);
+        auto reader = std::move(*sql::Connection::open(path, {}));
+        QCOMPARE(*reader->queryInt64(u"SELECT sum(n) FROM t"_s), 5050);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCrashSafety)
