@@ -94,7 +94,7 @@ void PersistenceController::showStoreFailureAlert(const StoreError &error)
     const QString message = QStringLiteral("Kestrelnote can't open its clipboard history");
     const QString information
         = QStringLiteral("The history database couldn't be opened (") + error.localizedDescription()
-        + QStringLiteral("). Try freeing disk space or restarting your Mac; if this keeps happening, reinstall Kestrelnote.");
+        + QStringLiteral("). Try freeing disk space or restarting your computer; if this keeps happening, reinstall Kestrelnote.");
     StoreFailureAlert *alert = m_options.alert;
     std::function<void()> quit = m_options.quit;
     if (!quit)

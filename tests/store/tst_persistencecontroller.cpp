@@ -241,7 +241,7 @@ private Q_SLOTS:
         QCOMPARE(harness.alert.shown.value(0), u"Kestrelnote can't open its clipboard history"_s);
         const QString information = harness.alert.shown.value(1);
         QVERIFY(information.startsWith(u"The history database couldn't be opened ("_s));
-        QVERIFY(information.endsWith(u"). Try freeing disk space or restarting your Mac; "
+        QVERIFY(information.endsWith(u"). Try freeing disk space or restarting your computer; "
                                      "if this keeps happening, reinstall Kestrelnote."_s));
         QCOMPARE(harness.alert.shown.value(2), u"Quit"_s);
         if (fault == "full"_L1)
