@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -187,6 +188,26 @@ int show(CliSession &session, const QStringList &words)
     return ExitCode::ok;
 }
 
+// Reads to the end, in pieces: a pipe or FIFO gives what has arrived so far on each read,
+// and its size is unknown beforehand. One byte more than allowed tells input that is too
+// long from input that just fits.
+std::optional<QByteArray> readWhole(CliSession &session, QIODevice &device, const QString &name)
+{
+    constexpr qint64 piece = 1024 * 1024;
+    QByteArray bytes;
+    while (bytes.size() <= maxInputFileBytes) {
+        const QByteArray chunk = device.read(std::min(piece, maxInputFileBytes + 1 - bytes.size()));
+        if (chunk.isEmpty())
+            break;
+        bytes += chunk;
+    }
+    if (bytes.size() > maxInputFileBytes) {
+        session.err() << "kestrelnote: " << name << " is larger than 256 MB\n";
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 std::optional<QByteArray> readInputFile(CliSession &session, const QString &path)
 {
     QFile file(path);
@@ -194,31 +215,14 @@ std::optional<QByteArray> readInputFile(CliSession &session, const QString &path
         session.err() << "kestrelnote: cannot read " << path << ": " << file.errorString() << '\n';
         return std::nullopt;
     }
-    if (file.size() > maxInputFileBytes) {
-        session.err() << "kestrelnote: " << path << " is larger than 256 MB\n";
-        return std::nullopt;
-    }
-    return file.readAll();
+    return readWhole(session, file, path);
 }
 
 std::optional<QByteArray> readStandardInput(CliSession &session)
 {
     QFile input;
     input.open(stdin, QIODevice::ReadOnly);
-    // A pipe gives what has arrived so far on each read: read on until its end. One byte
-    // more than allowed tells a text that is too long from one that just fits.
-    QByteArray bytes;
-    while (bytes.size() <= maxInputFileBytes) {
-        const QByteArray chunk = input.read(maxInputFileBytes + 1 - bytes.size());
-        if (chunk.isEmpty())
-            break;
-        bytes += chunk;
-    }
-    if (bytes.size() > maxInputFileBytes) {
-        session.err() << "kestrelnote: standard input is larger than 256 MB\n";
-        return std::nullopt;
-    }
-    return bytes;
+    return readWhole(session, input, QStringLiteral("standard input"));
 }
 
 int add(CliSession &session, const QStringList &words)

@@ -116,6 +116,8 @@ private Q_SLOTS:
         QTest::newRow("blank text") << QStringList{u"add"_s, u"text"_s, u" \n "_s} << 1;
         QTest::newRow("missing image") << QStringList{u"add"_s, u"image"_s, u"/nonexistent.png"_s} << 1;
         QTest::newRow("not an image") << QStringList{u"add"_s, u"image"_s, QStringLiteral(KN_TEST_DATA_DIR "/rtf/libreoffice_letter.txt")} << 1;
+        // A device whose size reads as 0 and which never ends is refused at the limit.
+        QTest::newRow("endless rich text") << QStringList{u"add"_s, u"text"_s, u"words"_s, u"--rtf"_s, u"/dev/zero"_s} << 1;
         QTest::newRow("unknown setting") << QStringList{u"settings"_s, u"get"_s, u"nope"_s} << 2;
         QTest::newRow("limit not a number") << QStringList{u"settings"_s, u"set"_s, u"historyLimit"_s, u"many"_s} << 2;
         QTest::newRow("copy without a running instance") << QStringList{u"copy"_s, u"ABCDEF"_s} << 1;
