@@ -298,9 +298,10 @@ StoreResult<StoreObjectPtr> StoreContext::existingObject(const ObjectId &id)
         }
         return notFound;
     }
+    // Read even when loaded: another process, or a context whose saves this one does not
+    // take in, may have deleted the row.
     StoreObjectPtr object = objectForRow(id.entityIndex(), id.primaryKey());
-    if (object->isFault())
-        loadScalars({object.get()});
+    loadScalars({object.get()});
     if (object->m_context != this)
         return notFound;
     return object;
@@ -311,17 +312,17 @@ StoreResult<QList<StoreObjectPtr>> StoreContext::existingObjects(const QList<Obj
     if (auto connection = readyConnection(); !connection)
         return connection.error();
     QList<StoreObjectPtr> objects;
-    QList<StoreObject *> faults;
+    QList<StoreObject *> rows;
     for (const ObjectId &id : ids) {
         if (!id.isValid() || id.isTemporary() || id.entityIndex() >= int(m_registry.size())
             || id.storeIdentifier() != m_storeIdentifier)
             continue;
         StoreObjectPtr object = objectForRow(id.entityIndex(), id.primaryKey());
-        if (object->isFault())
-            faults.append(object.get());
+        rows.append(object.get());
         objects.append(object);
     }
-    loadInChunks(faults);
+    // Loaded ones too, as in existingObject.
+    loadInChunks(rows);
     objects.removeIf([this](const StoreObjectPtr &object) { return object->m_context != this; });
     return objects;
 }

@@ -287,6 +287,16 @@ private Q_SLOTS:
         auto next = insertText(view, u"next"_s);
         QVERIFY(view->save());
         QVERIFY(next->objectId().uriRepresentation() != uri);
+
+        // A context that does not take in other saves still finds its copy gone once the row is.
+        view->setAutomaticallyMergesChanges(false);
+        QCOMPARE(itemIn(view, next->objectId())->plainText(), u"next"_s);
+        saveInBackground(store, [&](StoreContext *background) {
+            background->deleteObject(*background->existingObject(next->objectId()));
+        });
+        QCOMPARE(view->existingObject(next->objectId()).error().code, StoreError::Code::ObjectNotFound);
+        QVERIFY(next->isDeleted());
+        QVERIFY(view->existingObjects({next->objectId()})->isEmpty());
     }
 
     // Unsaved items tied in the order with saved ones are listed where their rows will be once
