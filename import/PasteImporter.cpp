@@ -70,6 +70,7 @@ PasteImporter::importHistory(const QString &folder, const PasteDatabaseReader::C
     m_summary = {};
     m_labelCache.clear();
     m_batch = 0;
+    m_labelsInBatch = 0;
 
     const PasteDatabaseReader reader(folder);
     const auto outcome = reader.readClips(limit, isCancelled, progress, [this](PasteClip &&clip) {
@@ -130,7 +131,13 @@ void PasteImporter::takeClip(const PasteClip &clip)
         ++m_summary.duplicates;
 
     if (++m_batch >= batchSize) {
-        saveContext(*m_context, importLabel, klog::Category::Import);
+        // A failed save rolls back the labels it made too: later items must not refer to
+        // them, and a pinboard whose label is made again counts once.
+        if (!saveContext(*m_context, importLabel, klog::Category::Import)) {
+            m_labelCache.clear();
+            m_summary.pinboardsCreated -= m_labelsInBatch;
+        }
+        m_labelsInBatch = 0;
         // Let go of what the batch loaded, so memory stays flat over long imports.
         m_context->refreshAll();
         m_batch = 0;
@@ -163,6 +170,7 @@ QString PasteImporter::resolveLabel(const QString &name)
     label->setColorIndex(qint16(existing % labelPaletteColorCount));
     label->setCreatedAt(QDateTime::currentDateTimeUtc());
     ++m_summary.pinboardsCreated;
+    ++m_labelsInBatch;
     const QString text = uuidString(id);
     m_labelCache.insert(key, text);
     return text;

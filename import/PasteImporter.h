@@ -62,4 +62,5 @@ private:
     PasteImportSummary m_summary;
     QHash<QString, QString> m_labelCache; // lower-cased pinboard name -> label id text
     int m_batch = 0;
+    int m_labelsInBatch = 0; // labels made since the last batch save
 };

@@ -248,6 +248,31 @@ private Q_SLOTS:
         QVERIFY(errors.first().startsWith(QStringLiteral("paste import save failed: ")));
     }
 
+    // A label made in a batch whose save failed is gone with it: the items of that pinboard
+    // in later batches must get a label that exists, not the id of the lost one.
+    void aFailedBatchSaveDoesNotLeaveItemsOnALostLabel()
+    {
+        StoreFixture store;
+        store.execSql("CREATE TRIGGER inject_failure BEFORE INSERT ON ClipItem WHEN new.plainText = 'paste 10' "
+                      "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+        const auto summary = importBuilt(store, [](PasteDatabaseBuilder &builder) {
+            builder.addTexts(120, QStringLiteral("paste "), builder.addList(QStringLiteral("Board")), 5);
+        });
+        QCOMPARE(summary.value().pinboardsCreated, 1);
+        const QList<ClipLabelPtr> all = labels(store);
+        QCOMPARE(all.size(), 1);
+        QCOMPARE(all.first()->name(), QStringLiteral("Board"));
+        const QString board = uuidString(all.first()->id().value());
+        int onBoard = 0;
+        for (const ClipItemPtr &item : store.items()) {
+            if (!item->isPinned())
+                continue;
+            QCOMPARE(item->labelID(), board);
+            ++onBoard;
+        }
+        QCOMPARE(onBoard, 14); // rows 54, 59, ... 119; the first batch's 10 went with it
+    }
+
     // The newest of two equal rows makes the item, the older adds its pinboard and title;
     // one summary line is logged, without any content.
     void duplicatesWithinOneImportShareOneItemAndOneLogLine()
