@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMutex>
+#include <QSet>
 #include <QUuid>
 
 #include <cerrno>
@@ -21,6 +23,18 @@ const QStringList companionSuffixes = {QStringLiteral("-wal"), QStringLiteral("-
 QString systemReason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The folders of the copies alive in this process, for removeAllNow().
+struct LiveCopies {
+    QMutex lock;
+    QSet<QString> folders;
+};
+
+LiveCopies &liveCopies()
+{
+    static LiveCopies copies;
+    return copies;
 }
 
 FileSystemError copyError(const QString &source, const QString &reason)
@@ -122,6 +136,10 @@ std::optional<FileSystemError> PrivateDatabaseCopy::make(const QString &database
         return FileSystemError{QStringLiteral("The folder \u201C%1\u201D couldn't be created: %2.")
                                    .arg(folder, systemReason(errno))};
     m_folder = folder;
+    {
+        const QMutexLocker locker(&liveCopies().lock);
+        liveCopies().folders.insert(folder);
+    }
 
     const QString copy = QDir(folder).filePath(QFileInfo(databasePath).fileName());
     if (auto failed = copyPrivately(databasePath, copy))
@@ -138,7 +156,20 @@ void PrivateDatabaseCopy::remove()
 {
     if (m_folder.isEmpty())
         return;
+    {
+        const QMutexLocker locker(&liveCopies().lock);
+        liveCopies().folders.remove(m_folder);
+    }
     QDir(m_folder).removeRecursively();
     m_folder.clear();
     m_databasePath.clear();
+}
+
+void PrivateDatabaseCopy::removeAllNow()
+{
+    // Held while removing, so a copy going at the same time waits rather than races.
+    const QMutexLocker locker(&liveCopies().lock);
+    for (const QString &folder : std::as_const(liveCopies().folders))
+        QDir(folder).removeRecursively();
+    liveCopies().folders.clear();
 }

@@ -23,6 +23,10 @@ public:
     // copies is ignored: SQLite then reads the database as last checkpointed.
     std::optional<FileSystemError> make(const QString &databasePath);
 
+    // Removes every copy of this process that still exists, at once. For a process about to
+    // end without unwinding (a second Ctrl+C), which would otherwise leave them behind.
+    static void removeAllNow();
+
     // The copy's path; empty until make() succeeded.
     QString databasePath() const { return m_databasePath; }
     QString folder() const { return m_folder; }

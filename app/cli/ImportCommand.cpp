@@ -3,6 +3,7 @@
 #include "app/cli/CliSession.h"
 #include "app/cli/ImportProgress.h"
 #include "import/PasteImportController.h"
+#include "import/PrivateDatabaseCopy.h"
 
 #include <QEventLoop>
 
@@ -24,12 +25,15 @@ int runImportCommand(CliSession &session, const QStringList &words)
     PasteImportController controller(session.container(), session.defaults());
     ImportProgress progress(session.err(), isatty(STDERR_FILENO) == 1);
     // Ctrl+C, a hang-up or a kill stop the import after the current item, so the summary is
-    // printed and the private copy of Paste's database is removed; a second one ends at once.
+    // printed and the private copy of Paste's database is removed; a second one ends at once,
+    // removing the copy first.
     QEventLoop loop;
     TerminationSignals termination;
     bool stopping = false;
     QObject::connect(&termination, &TerminationSignals::received, &controller, [&](int signalNumber) {
         if (stopping) {
+            // Ending at once skips the worker's clean-up: the copy of Paste's history goes here.
+            PrivateDatabaseCopy::removeAllNow();
             ::signal(signalNumber, SIG_DFL);
             ::raise(signalNumber);
             return;

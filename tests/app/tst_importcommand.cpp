@@ -100,6 +100,29 @@ private Q_SLOTS:
         QVERIFY(process.readAllStandardError().contains("Stopping after the current item"));
         QCOMPARE(cli.leftoversInTmp(), QStringList());
     }
+
+    // A second signal ends the command at once, without the worker's clean-up; the private
+    // copy of Paste's history used to stay behind in the temporary folder.
+    void aSecondInterruptEndsAtOnceWithoutLeavingTheCopy()
+    {
+        CliHome cli;
+        PasteDatabaseBuilder(cli.path("Paste/db.sqlite")).addTexts(20000, u"item "_s);
+        QCOMPARE(cli("settings", "set", "historyLimit", "100000").exitCode, 0);
+        QProcess process;
+        cli.start(process, {u"import-paste"_s, cli.path("Paste")});
+        process.closeWriteChannel();
+        process.setReadChannel(QProcess::StandardError);
+        QVERIFY(QTest::qWaitFor([&] {
+            process.waitForReadyRead(100);
+            return process.peek(1 << 16).contains("Importing:") || process.state() == QProcess::NotRunning;
+        }, 60000));
+        QCOMPARE(process.state(), QProcess::Running);
+        // Two different signals, so the kernel cannot merge them into one.
+        ::kill(pid_t(process.processId()), SIGINT);
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(cli.leftoversInTmp(), QStringList());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestImportCommand)
