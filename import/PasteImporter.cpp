@@ -70,6 +70,7 @@ PasteImporter::importHistory(const QString &folder, const PasteDatabaseReader::C
     m_summary = {};
     m_labelCache.clear();
     m_batch = 0;
+    m_importedInBatch = 0;
     m_labelsInBatch = 0;
 
     const PasteDatabaseReader reader(folder);
@@ -89,7 +90,7 @@ PasteImporter::importHistory(const QString &folder, const PasteDatabaseReader::C
 
     m_context->performAndWait([this, limit] {
         // The trim only sees saved items: save first.
-        saveContext(*m_context, importLabel, klog::Category::Import);
+        saveBatch();
         ClipboardCapture::trimHistory(limit, *m_context);
         saveContext(*m_context, pruneLabel, klog::Category::Import);
     });
@@ -126,22 +127,31 @@ void PasteImporter::takeClip(const PasteClip &clip)
     if (clip.pinboard)
         labelID = resolveLabel(*clip.pinboard);
     if (insertClip(clip, labelID))
-        ++m_summary.imported;
+        ++m_importedInBatch;
     else
         ++m_summary.duplicates;
 
     if (++m_batch >= batchSize) {
-        // A failed save rolls back the labels it made too: later items must not refer to
-        // them, and a pinboard whose label is made again counts once.
-        if (!saveContext(*m_context, importLabel, klog::Category::Import)) {
-            m_labelCache.clear();
-            m_summary.pinboardsCreated -= m_labelsInBatch;
-        }
-        m_labelsInBatch = 0;
+        saveBatch();
         // Let go of what the batch loaded, so memory stays flat over long imports.
         m_context->refreshAll();
         m_batch = 0;
     }
+}
+
+void PasteImporter::saveBatch()
+{
+    // A failed save rolls back the batch's items and the labels it made: they are not
+    // counted, later items must not refer to those labels, and a pinboard whose label is
+    // made again counts once.
+    if (saveContext(*m_context, importLabel, klog::Category::Import)) {
+        m_summary.imported += m_importedInBatch;
+        m_summary.pinboardsCreated += m_labelsInBatch;
+    } else {
+        m_labelCache.clear();
+    }
+    m_importedInBatch = 0;
+    m_labelsInBatch = 0;
 }
 
 QString PasteImporter::resolveLabel(const QString &name)
@@ -169,7 +179,6 @@ QString PasteImporter::resolveLabel(const QString &name)
     label->setName(name);
     label->setColorIndex(qint16(existing % labelPaletteColorCount));
     label->setCreatedAt(QDateTime::currentDateTimeUtc());
-    ++m_summary.pinboardsCreated;
     ++m_labelsInBatch;
     const QString text = uuidString(id);
     m_labelCache.insert(key, text);

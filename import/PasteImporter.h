@@ -50,6 +50,7 @@ private:
     QString resolveLabel(const QString &name);
     bool insertClip(const PasteClip &clip, const std::optional<QString> &labelID);
     void takeClip(const PasteClip &clip);
+    void saveBatch();
 
     std::shared_ptr<StoreContext> m_context;
     std::function<qint64()> m_historyLimit;
@@ -62,5 +63,7 @@ private:
     PasteImportSummary m_summary;
     QHash<QString, QString> m_labelCache; // lower-cased pinboard name -> label id text
     int m_batch = 0;
-    int m_labelsInBatch = 0; // labels made since the last batch save
+    // Counted into the summary once their batch is saved.
+    int m_importedInBatch = 0;
+    int m_labelsInBatch = 0;
 };
