@@ -194,10 +194,14 @@ int ShelfViewModel::leadRow() const
     return int(m_selection.leadIndex(listed()).value_or(-1));
 }
 
+// Read afresh, not from the list's loaded rows: another process may have deleted the item
+// before the list heard of it, and Return must not paste it.
 ClipItemPtr ShelfViewModel::leadItem() const
 {
-    const int row = leadRow();
-    return row >= 0 ? itemAt(row) : nullptr;
+    const auto row = m_selection.leadIndex(listed());
+    if (!row)
+        return nullptr;
+    return itemsAt({*row}).value(0);
 }
 
 QList<ClipItemPtr> ShelfViewModel::selectedItems() const

@@ -91,7 +91,7 @@ public:
     int selectedCount() const;
     int leadRow() const;
 
-    // The lead card's item; null when nothing is listed.
+    // The lead card's item, read afresh; null when nothing is listed or another process deleted it.
     ClipItemPtr leadItem() const;
     QList<ClipItemPtr> selectedItems() const;
     QList<ClipItemPtr> targets(const ClipItemPtr &item) const;

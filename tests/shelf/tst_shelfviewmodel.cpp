@@ -188,6 +188,40 @@ private Q_SLOTS:
         QCOMPARE(highlightedRows(*m_model), (QList<int>{3, 4}));
     }
 
+    void commandsGetNoItemAnotherProcessDeleted()
+    {
+        // The strip has shown the cards, so their items are loaded.
+        for (int row = 0; row < m_model->itemCount(); ++row)
+            QVERIFY(m_model->itemAt(row));
+        QCOMPARE(names(QList<ClipItemPtr>{m_model->leadItem()}), list({"8"}));
+
+        // Another process (the command line) deletes the first card and the one clicked next,
+        // and the shelf has not heard of it yet.
+        StoreContainer other(QStringLiteral("Kestrelnote"));
+        other.storeDescription().path = m_store->path();
+        QVERIFY(other.loadPersistentStore());
+        FetchRequest doomed = FetchRequest::of<ClipItem>();
+        doomed.setPredicate(Predicate::equal(QStringLiteral("sourceBundleID"), QStringLiteral("8"))
+                            || Predicate::equal(QStringLiteral("sourceBundleID"), QStringLiteral("6")));
+        const auto found = other.viewContext()->fetch<ClipItem>(doomed);
+        QVERIFY(found.ok() && found->size() == 2);
+        for (const auto &item : *found)
+            other.viewContext()->deleteObject(item);
+        QVERIFY(other.viewContext()->save().ok());
+        QCOMPARE(m_model->itemCount(), 8);
+
+        // Return would paste the lead card: there is none to paste.
+        QVERIFY(!m_model->leadItem());
+        QVERIFY(m_model->selectedItems().isEmpty());
+        m_model->select(rowOf("6"), Qt::NoModifier);
+        QVERIFY(!m_model->leadItem());
+        QVERIFY(m_model->selectedItems().isEmpty());
+
+        // Once the shelf has heard of it, the lead falls back to the first listed card.
+        QTRY_COMPARE(m_model->itemCount(), 6);
+        QCOMPARE(names(QList<ClipItemPtr>{m_model->leadItem()}), list({"7"}));
+    }
+
     void presentingStartsAfreshButKeepsTheFilter()
     {
         klog::Recorder log;
