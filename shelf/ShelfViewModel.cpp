@@ -64,9 +64,13 @@ int ShelfViewModel::itemCount() const
     return m_items->count();
 }
 
+// Read afresh, not from the list's loaded rows: another process may have deleted the item
+// before the list heard of it, and a command must not act on it.
 ClipItemPtr ShelfViewModel::itemAt(int row) const
 {
-    return m_items->at<ClipItem>(row);
+    if (row < 0 || row >= itemCount())
+        return nullptr;
+    return itemsAt({row}).value(0);
 }
 
 ShelfViewModel::ListedIds ShelfViewModel::listed() const
@@ -194,14 +198,9 @@ int ShelfViewModel::leadRow() const
     return int(m_selection.leadIndex(listed()).value_or(-1));
 }
 
-// Read afresh, not from the list's loaded rows: another process may have deleted the item
-// before the list heard of it, and Return must not paste it.
 ClipItemPtr ShelfViewModel::leadItem() const
 {
-    const auto row = m_selection.leadIndex(listed());
-    if (!row)
-        return nullptr;
-    return itemsAt({*row}).value(0);
+    return itemAt(leadRow());
 }
 
 QList<ClipItemPtr> ShelfViewModel::selectedItems() const

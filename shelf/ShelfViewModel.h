@@ -59,6 +59,8 @@ public:
 
     QAbstractItemModel *items() const;
     int itemCount() const;
+    // The item of a row, read afresh; null for a row out of range or an item another process
+    // deleted before the list heard of it. Commands on a card take their item from here.
     ClipItemPtr itemAt(int row) const;
 
     QString searchText() const { return m_searchText; }
@@ -91,7 +93,7 @@ public:
     int selectedCount() const;
     int leadRow() const;
 
-    // The lead card's item, read afresh; null when nothing is listed or another process deleted it.
+    // The lead card's item (see itemAt); null when nothing is listed.
     ClipItemPtr leadItem() const;
     QList<ClipItemPtr> selectedItems() const;
     QList<ClipItemPtr> targets(const ClipItemPtr &item) const;

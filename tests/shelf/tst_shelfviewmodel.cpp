@@ -12,11 +12,14 @@ using Kind = ShelfFilter::Kind;
 
 namespace {
 
+// The listed cards as the strip shows them.
 QStringList names(const ShelfViewModel &model)
 {
+    const QAbstractItemModel *items = model.items();
+    const int name = items->roleNames().key(QByteArrayLiteral("sourceBundleID"));
     QStringList result;
-    for (int row = 0; row < model.itemCount(); ++row)
-        result.append(model.itemAt(row)->sourceBundleID().value_or(QString()));
+    for (int row = 0; row < items->rowCount(); ++row)
+        result.append(items->index(row, 0).data(name).toString());
     return result;
 }
 
@@ -216,6 +219,8 @@ private Q_SLOTS:
         m_model->select(rowOf("6"), Qt::NoModifier);
         QVERIFY(!m_model->leadItem());
         QVERIFY(m_model->selectedItems().isEmpty());
+        // A double-click on the card would paste it.
+        QVERIFY(!m_model->itemAt(rowOf("6")));
 
         // Once the shelf has heard of it, the lead falls back to the first listed card.
         QTRY_COMPARE(m_model->itemCount(), 6);
