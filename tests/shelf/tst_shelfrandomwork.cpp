@@ -232,7 +232,8 @@ private Q_SLOTS:
         QAbstractItemModelTester tester(model.items(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         Selection expected;
         BoundView bound;
-        bound.bind(&model, this);
+        QObject bindings; // goes before the view it updates
+        bound.bind(&model, &bindings);
         std::optional<ObjectId> renaming;
 
         const auto request = [&] { return makeFetchRequest(model.searchText(), model.filter()); };
