@@ -37,9 +37,11 @@ ShelfViewModel::ShelfViewModel(ShelfState *state, StoreContext *viewContext, QOb
     , m_items(new FetchedResultsModel(viewContext, makeFetchRequest(QString(), ShelfFilter()), this))
     , m_shownItems(new ShelfItemsModel(m_items, this))
 {
-    if (auto fetched = m_items->performFetch(); !fetched)
+    if (auto fetched = m_items->performFetch(); !fetched) {
+        m_listFailed = true;
         klog::error(klog::Category::Shelf,
                     QStringLiteral("shelf list failed: %1").arg(fetched.error().localizedDescription()));
+    }
 
     connect(m_items, &FetchedResultsModel::countChanged, this, &ShelfViewModel::itemCountChanged);
     connect(m_items, &QAbstractItemModel::rowsInserted, this, &ShelfViewModel::listChanged);
@@ -106,7 +108,9 @@ void ShelfViewModel::chooseFilter(ShelfFilter::Kind kind, const QString &labelID
 void ShelfViewModel::applyQuery()
 {
     m_selection = {};
-    if (auto applied = m_items->setPredicate(makeFetchRequest(m_searchText, m_filter).predicate()); !applied)
+    const auto applied = m_items->setPredicate(makeFetchRequest(m_searchText, m_filter).predicate());
+    m_listFailed = !applied;
+    if (!applied)
         klog::error(klog::Category::Shelf,
                     QStringLiteral("shelf list failed: %1").arg(applied.error().localizedDescription()));
     selectionDidChange();
@@ -307,6 +311,9 @@ void ShelfViewModel::presentedChanged(bool presented)
     if (!presented)
         return;
     setSearchText(QString());
+    // A list that could not be read neither lists nor follows the store: read it again.
+    if (m_listFailed)
+        applyQuery();
     setSelection({});
     setScrollRequest(std::nullopt);
     QTimer::singleShot(searchFocusDelayMs, this, &ShelfViewModel::requestSearchFocus);

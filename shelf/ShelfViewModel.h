@@ -149,4 +149,6 @@ private:
     std::optional<ObjectId> m_renamingID;
     std::optional<ScrollRequest> m_scrollRequest;
     bool m_searchFocused = false;
+    // The last reading of the list failed; the next presentation reads it again.
+    bool m_listFailed = false;
 };

@@ -8,6 +8,8 @@
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 
+#include <sqlite3.h>
+
 using Kind = ShelfFilter::Kind;
 
 namespace {
@@ -225,6 +227,35 @@ private Q_SLOTS:
         // Once the shelf has heard of it, the lead falls back to the first listed card.
         QTRY_COMPARE(m_model->itemCount(), 6);
         QCOMPARE(names(QList<ClipItemPtr>{m_model->leadItem()}), list({"7"}));
+    }
+
+    void aListThatCouldNotBeReadIsReadAgainWhenTheShelfOpens()
+    {
+        // Another program has the items' table away while the shelf lists them.
+        const auto sql = [this](const char *statement) {
+            sqlite3 *db = nullptr;
+            QCOMPARE(sqlite3_open(m_store->path().toUtf8().constData(), &db), SQLITE_OK);
+            QCOMPARE(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        };
+        sql("ALTER TABLE ClipItem RENAME TO ClipItemAway");
+        klog::Recorder log;
+        m_model->setFilter(ShelfFilter(Kind::Texts));
+        QCOMPARE(m_model->itemCount(), 0);
+        QCOMPARE(log.messages(klog::Category::Shelf, klog::Level::Error).size(), 1);
+        sql("ALTER TABLE ClipItemAway RENAME TO ClipItem");
+
+        present();
+        QCOMPARE(names(*m_model), list({"8", "7", "6", "4", "2", "1"}));
+        QCOMPARE(m_model->leadRow(), 0);
+        // And it follows the store again.
+        auto capture = m_store->container->newBackgroundContext();
+        capture->performAndWait([&] {
+            addCard(capture.get(), {QStringLiteral("9"), ClipKind::Text, QStringLiteral("newest")},
+                    QDateTime::currentDateTimeUtc());
+            QVERIFY(capture->save().ok());
+        });
+        QTRY_COMPARE(m_model->itemCount(), 7);
     }
 
     void presentingStartsAfreshButKeepsTheFilter()
