@@ -359,14 +359,25 @@ private Q_SLOTS:
                 });
                 captureSaved();
                 break;
-            case 3: { // another process deletes or adds
+            case 3: { // another process deletes (often the lead card) or adds
                 const qsizetype noticed = remoteChanges.count();
                 remote->refreshAll();
-                if (const auto item = anyItem(remote); item && pick(2))
+                ClipItemPtr item = anyItem(remote);
+                if (model.leadRow() >= 0 && pick(2)) {
+                    const auto lead = remote->existingObject(ids[model.leadRow()]);
+                    item = lead ? objectCast<ClipItem>(*lead) : nullptr;
+                }
+                if (item && pick(3))
                     remote->deleteObject(item);
                 else
                     addRandomItem(remote, ++clock);
                 QVERIFY(remote->save());
+                // Before the shelf has heard of it, no command gets an item that is gone.
+                const QList<ObjectId> stored = freshRun(view, itemsNewestFirst());
+                QList<ClipItemPtr> handedOut = model.selectedItems();
+                handedOut << model.leadItem() << model.itemAt(pick(qMax(1, model.itemCount())));
+                for (const ClipItemPtr &item : std::as_const(handedOut))
+                    QVERIFY(!item || stored.contains(item->objectId()));
                 QVERIFY(processEventsUntil([&] { return remoteChanges.count() > noticed; }));
                 break;
             }
