@@ -235,6 +235,7 @@ private Q_SLOTS:
         const auto sql = [this](const char *statement) {
             sqlite3 *db = nullptr;
             QCOMPARE(sqlite3_open(m_store->path().toUtf8().constData(), &db), SQLITE_OK);
+            sqlite3_busy_timeout(db, 5000); // the search index may be writing
             QCOMPARE(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK);
             sqlite3_close(db);
         };
