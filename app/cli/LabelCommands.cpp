@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace {
 
 int listLabels(CliSession &session, const QStringList &words)
@@ -122,6 +124,12 @@ int runLabelCommand(CliSession &session, const QString &command, const QStringLi
         return ExitCode::failure;
     bool saved = false;
     if (action == QLatin1String("rename")) {
+        // The shelf ignores a blank name; a command asked for it says it did nothing.
+        const QString &name = p.at(1);
+        if (std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); })) {
+            session.err() << "kestrelnote: the label was not renamed: the name is blank\n";
+            return ExitCode::failure;
+        }
         saved = renameLabel(label, p.at(1), session.view());
     } else if (action == QLatin1String("recolor")) {
         const auto index = colorIndexArgument(session, p.at(1));

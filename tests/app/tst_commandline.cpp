@@ -94,6 +94,12 @@ private Q_SLOTS:
         QCOMPARE(label["name"_L1].toString(), u"Work"_s);
         QCOMPARE(item["labelID"_L1].toString(), label["id"_L1].toString());
 
+        // A blank new name changes nothing, and says so.
+        const CliRun blank = cli("label", "rename", "Work", " \t");
+        QCOMPARE(blank.exitCode, 1);
+        QVERIFY2(blank.err.contains("the name is blank"), blank.err.constData());
+        QCOMPARE(array(cli("labels", "--json")).first()["name"_L1].toString(), u"Work"_s);
+
         QCOMPARE(cli("label", "delete", "Work").exitCode, 0);
         item = object(cli("show", shortId, "--json"));
         QVERIFY(item["labelID"_L1].isNull());
