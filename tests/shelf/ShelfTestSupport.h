@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shelf/ShelfItemsModel.h"
+#include "shelf/ShelfViewModel.h"
 #include "tests/store/StoreTestSupport.h"
 
 #include <QStringList>
@@ -59,4 +61,16 @@ inline QStringList list(std::initializer_list<const char *> names)
     for (const char *name : names)
         result.append(QString::fromUtf8(name));
     return result;
+}
+
+// The rows the cards show as selected.
+inline QList<int> highlightedRows(const ShelfViewModel &model)
+{
+    QList<int> rows;
+    const QAbstractItemModel *items = model.items();
+    for (int row = 0; row < items->rowCount(); ++row) {
+        if (items->data(items->index(row, 0), ShelfItemsModel::HighlightedRole).toBool())
+            rows.append(row);
+    }
+    return rows;
 }

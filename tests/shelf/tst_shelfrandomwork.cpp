@@ -69,17 +69,6 @@ QList<ObjectId> idsOf(const QList<ClipItemPtr> &items)
     return ids;
 }
 
-QList<int> highlightedRows(const ShelfViewModel &model)
-{
-    QList<int> rows;
-    const QAbstractItemModel *items = model.items();
-    for (int row = 0; row < items->rowCount(); ++row) {
-        if (items->data(items->index(row, 0), ShelfItemsModel::HighlightedRole).toBool())
-            rows.append(row);
-    }
-    return rows;
-}
-
 // What a view bound to the shelf shows: each row's highlight and pin, and the view model's
 // figures, updated only when a signal says they changed.
 struct BoundView {

@@ -25,17 +25,6 @@ QStringList names(const ShelfViewModel &model)
     return result;
 }
 
-QList<int> highlightedRows(const ShelfViewModel &model)
-{
-    QList<int> rows;
-    const QAbstractItemModel *items = model.items();
-    for (int row = 0; row < items->rowCount(); ++row) {
-        if (items->data(items->index(row, 0), ShelfItemsModel::HighlightedRole).toBool())
-            rows.append(row);
-    }
-    return rows;
-}
-
 } // namespace
 
 class TestShelfViewModel : public QObject
