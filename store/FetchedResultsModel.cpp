@@ -88,6 +88,7 @@ StoreResult<void> FetchedResultsModel::performFetch()
         rows = fetchRows();
     }
     m_fetched = rows.ok();
+    m_missedChange = false;
     if (rows)
         m_current = std::move(*rows);
     else
@@ -290,7 +291,7 @@ void FetchedResultsModel::followChanges(const ObjectChanges &changes)
 {
     if (m_entity < 0 || !m_fetched || !m_context->m_connection)
         return;
-    if (changes.everythingMayHaveChanged) {
+    if (changes.everythingMayHaveChanged || m_missedChange) {
         applyFullDiff();
         return;
     }
@@ -334,6 +335,7 @@ bool FetchedResultsModel::applyIncrementally(const QList<qint64> &inserted, cons
             klog::error(klog::Category::Persistence,
                         QStringLiteral("live results could not follow a change: %1").arg(rows.error().localizedDescription()));
             m_currentSnapshot.reset();
+            m_missedChange = true;
             return false;
         }
         fresh = std::move(*rows);
@@ -402,6 +404,7 @@ void FetchedResultsModel::applyFullDiff()
         changeCount = *counted;
         return queryRows(m_request.predicate(), nullptr);
     }();
+    m_missedChange = !rows;
     if (!rows) {
         klog::error(klog::Category::Persistence,
                     QStringLiteral("live results could not follow a change: %1").arg(rows.error().localizedDescription()));

@@ -127,6 +127,8 @@ private:
     std::optional<Snapshot> m_currentSnapshot;
     // Whether m_current is a whole run of the request; changes only follow one.
     bool m_fetched = false;
+    // A change could not be read into m_current: the next one reads the whole list again.
+    bool m_missedChange = false;
     std::optional<Unsearched> m_unsearched;
     QList<bool> m_ascending;
     QList<int> m_sortAttributes;

@@ -10,6 +10,7 @@ namespace faultvfs {
 namespace {
 
 std::atomic<int> writeFault{0};
+std::atomic<int> readFault{0};
 std::atomic<int> openFault{0};
 std::atomic<int> opensBeforeFault{0};
 
@@ -36,6 +37,13 @@ Result failingWrite(sqlite3_file *file, Args... args)
     if (const int fault = writeFault.load())
         return fault;
     return passFile<method, Result>(file, args...);
+}
+
+int failingRead(sqlite3_file *file, void *buffer, int amount, sqlite3_int64 offset)
+{
+    if (const int fault = readFault.load())
+        return fault;
+    return passFile<&sqlite3_io_methods::xRead, int>(file, buffer, amount, offset);
 }
 
 int fileClose(sqlite3_file *file)
@@ -70,7 +78,7 @@ QByteArray install()
         faultMethods = {};
         faultMethods.iVersion = 3;
         faultMethods.xClose = fileClose;
-        faultMethods.xRead = passFile<&M::xRead>;
+        faultMethods.xRead = failingRead;
         faultMethods.xWrite = failingWrite<&M::xWrite>;
         faultMethods.xTruncate = failingWrite<&M::xTruncate>;
         faultMethods.xSync = passFile<&M::xSync>;
@@ -104,6 +112,11 @@ void failWrites(int sqliteCode)
     writeFault = sqliteCode;
 }
 
+void failReads(int sqliteCode)
+{
+    readFault = sqliteCode;
+}
+
 void failOpens(int sqliteCode, int opensLeft)
 {
     opensBeforeFault = opensLeft;
@@ -113,6 +126,7 @@ void failOpens(int sqliteCode, int opensLeft)
 void reset()
 {
     writeFault = 0;
+    readFault = 0;
     openFault = 0;
     opensBeforeFault = 0;
 }

@@ -11,6 +11,8 @@ QByteArray install();
 
 // Every write and truncation fails with this SQLite code (0: none).
 void failWrites(int sqliteCode);
+// Every read fails with this SQLite code (0: none).
+void failReads(int sqliteCode);
 // Opening a file fails with this code once `opensLeft` more opens have succeeded.
 void failOpens(int sqliteCode, int opensLeft = 0);
 // Back to no faults.

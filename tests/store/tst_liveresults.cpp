@@ -1,4 +1,7 @@
+#include "FaultVfs.h"
 #include "StoreTestSupport.h"
+
+#include "platform/log/Log.h"
 
 #include "store/FetchedResultsModel.h"
 #include "store/TextFolding.h"
@@ -48,6 +51,44 @@ class TestLiveResults : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // A change the list could not read (an I/O error) is not lost: the next change has the
+    // whole list read again.
+    void aChangeThatCouldNotBeReadIsCaughtUpByTheNext()
+    {
+        QTemporaryDir dir;
+        StoreContainer container(u"Kestrelnote"_s);
+        container.storeDescription().path = dir.filePath(u"Kestrelnote.sqlite"_s);
+        container.storeDescription().vfs = faultvfs::install();
+        container.viewContext()->setAutomaticallyMergesChanges(true);
+        QVERIFY(container.loadPersistentStore());
+        LiveList list(container.viewContext(), itemsNewestFirst());
+        QVERIFY(list.fetch());
+        auto background = container.newBackgroundContext();
+        const auto saveText = [&](const QString &text, qint64 seconds) {
+            background->performAndWait([&] {
+                insertText(background.get(), text)->setCreatedAt(at(seconds));
+                QVERIFY(background->save());
+            });
+        };
+
+        klog::Recorder log;
+        const auto missed = [&] {
+            return log.messages(klog::Category::Persistence, klog::Level::Error)
+                .filter(u"live results could not follow a change"_s).size();
+        };
+        saveText(u"unseen"_s, 10);
+        faultvfs::failReads(SQLITE_IOERR_READ);
+        QTRY_COMPARE(missed(), 1);
+        faultvfs::reset();
+        QCOMPARE(list.model.count(), 0);
+
+        saveText(u"next"_s, 20);
+        QTRY_COMPARE(list.model.count(), 2);
+        QCOMPARE(list.text(0), u"next"_s);
+        QCOMPARE(list.text(1), u"unseen"_s);
+        QCOMPARE(list.resets.size(), 0);
+    }
+
     void followsBackgroundSavesWithoutResets()
     {
         TestStore store;
