@@ -175,7 +175,8 @@ void DesktopEntryIndex::scan()
             if (m_byId.contains(id))
                 continue;
             QFile file(path);
-            if (file.size() > maxEntryBytes || !file.open(QIODevice::ReadOnly))
+            // A link may lead to a pipe or device, whose open() can wait forever.
+            if (!it.fileInfo().isFile() || file.size() > maxEntryBytes || !file.open(QIODevice::ReadOnly))
                 continue;
             const std::optional<DesktopEntry> entry = parseDesktopEntry(file.read(file.size()), id, m_locale);
             // A hidden entry still hides the same id in folders of lower precedence.

@@ -2,8 +2,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 void writeFile(const QString &path, const QByteArray &contents)
@@ -121,6 +129,46 @@ private Q_SLOTS:
         // Asked again, the cached answer is the same.
         const std::optional<DesktopEntry> again = index.match(instance, wmClass, program);
         QCOMPARE(again ? again->id : QString(), id);
+    }
+
+    // Opening a pipe waits for a writer that never comes, and the front application is
+    // asked for on the main thread.
+    void aLinkToAPipeIsNoEntryButOneToAFileIs()
+    {
+        QTemporaryDir dir;
+        const QByteArray pipe = QFile::encodeName(dir.filePath(QStringLiteral("pipe")));
+        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("pipe")), dir.filePath(QStringLiteral("pipe.desktop"))));
+        writeFile(dir.filePath(QStringLiteral("good.desktop")),
+                  "[Desktop Entry]\nType=Application\nName=Good\nStartupWMClass=Good\n");
+
+        // Links to entries still count.
+        QTemporaryDir elsewhere;
+        writeFile(elsewhere.filePath(QStringLiteral("real.desktop")),
+                  "[Desktop Entry]\nType=Application\nName=Linked\nStartupWMClass=Linked\n");
+        QVERIFY(QFile::link(elsewhere.filePath(QStringLiteral("real.desktop")),
+                            dir.filePath(QStringLiteral("linked.desktop"))));
+
+        DesktopEntryIndex index({dir.path()}, QString());
+        std::atomic<bool> done = false;
+        std::optional<DesktopEntry> entry;
+        std::thread asker([&] {
+            entry = index.match(QStringLiteral("Good"), QString(), QString());
+            done = true;
+        });
+        const auto release = qScopeGuard([&] {
+            // A writer that closes at once frees a reader stuck in open().
+            while (!done) {
+                if (const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK); fd >= 0)
+                    ::close(fd);
+                QTest::qWait(10);
+            }
+            asker.join();
+        });
+        QTRY_VERIFY(done);
+        QCOMPARE(entry ? entry->id : QString(), QStringLiteral("good"));
+        const std::optional<DesktopEntry> linked = index.match(QStringLiteral("Linked"), QString(), QString());
+        QCOMPARE(linked ? linked->id : QString(), QStringLiteral("linked"));
     }
 };
 
