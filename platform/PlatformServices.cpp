@@ -14,7 +14,9 @@
 
 QString choosePlatformBeforeStart()
 {
-    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // Without XWayland (no DISPLAY) forcing X11 would only make Qt abort at start.
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+        || qEnvironmentVariableIsEmpty("DISPLAY"))
         return QString();
     qputenv("QT_QPA_PLATFORM", "xcb");
     return QStringLiteral("Wayland session: running as an X11 client through XWayland");

@@ -19,9 +19,9 @@ struct PlatformServices {
     QString backend;
 };
 
-// Called before the QApplication exists. On a Wayland session the application runs as an
-// X11 client through XWayland unless the user chose a Qt platform; the returned line says
-// so, for the log once it runs (empty when nothing was changed).
+// Called before the QApplication exists. On a Wayland session with XWayland the application
+// runs as an X11 client unless the user chose a Qt platform; the returned line says so, for
+// the log once it runs (empty when nothing was changed).
 QString choosePlatformBeforeStart();
 
 // X11 back ends when Qt runs on xcb, fakes otherwise (offscreen, tests).

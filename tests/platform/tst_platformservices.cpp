@@ -25,9 +25,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("chosen");
         QTest::addColumn<QByteArray>("platform");
         QTest::addColumn<bool>("logged");
-        QTest::newRow("wayland, nothing chosen") << QByteArray("wayland-0") << QByteArray() << QByteArray("xcb") << true;
-        QTest::newRow("wayland, user chose") << QByteArray("wayland-0") << QByteArray("wayland") << QByteArray("wayland") << false;
-        QTest::newRow("x11 session") << QByteArray() << QByteArray() << QByteArray() << false;
+        QTest::addColumn<QByteArray>("x11");
+        QTest::newRow("wayland, nothing chosen") << QByteArray("wayland-0") << QByteArray() << QByteArray("xcb") << true
+                                                 << QByteArray(":0");
+        QTest::newRow("wayland, user chose") << QByteArray("wayland-0") << QByteArray("wayland") << QByteArray("wayland")
+                                             << false << QByteArray(":0");
+        QTest::newRow("wayland without XWayland") << QByteArray("wayland-0") << QByteArray() << QByteArray() << false
+                                                  << QByteArray();
+        QTest::newRow("x11 session") << QByteArray() << QByteArray() << QByteArray() << false << QByteArray(":0");
     }
 
     void waylandSessionsRunThroughXWayland()
@@ -36,15 +41,19 @@ private Q_SLOTS:
         QFETCH(QByteArray, chosen);
         QFETCH(QByteArray, platform);
         QFETCH(bool, logged);
+        QFETCH(QByteArray, x11);
         const QByteArray savedWayland = qgetenv("WAYLAND_DISPLAY");
         const QByteArray savedPlatform = qgetenv("QT_QPA_PLATFORM");
+        const QByteArray savedDisplay = qgetenv("DISPLAY");
         qputenv("WAYLAND_DISPLAY", wayland);
         qputenv("QT_QPA_PLATFORM", chosen);
+        qputenv("DISPLAY", x11);
         const QString line = choosePlatformBeforeStart();
         QCOMPARE(qgetenv("QT_QPA_PLATFORM"), platform);
         QCOMPARE(!line.isEmpty(), logged);
         qputenv("WAYLAND_DISPLAY", savedWayland);
         qputenv("QT_QPA_PLATFORM", savedPlatform);
+        qputenv("DISPLAY", savedDisplay);
     }
 };
 
