@@ -15,6 +15,23 @@ class TestImportCommand : public QObject
 {
     Q_OBJECT
 
+private:
+    // Starts an import of 20,000 items and returns once its first progress line says the
+    // rows are being read: every item is imported, so it lasts long enough to be interrupted.
+    static void startLongImport(CliHome &cli, QProcess &process)
+    {
+        PasteDatabaseBuilder(cli.path("Paste/db.sqlite")).addTexts(20000, u"item "_s);
+        QCOMPARE(cli("settings", "set", "historyLimit", "100000").exitCode, 0);
+        cli.start(process, {u"import-paste"_s, cli.path("Paste")});
+        process.closeWriteChannel();
+        process.setReadChannel(QProcess::StandardError);
+        QVERIFY(QTest::qWaitFor([&] {
+            process.waitForReadyRead(100);
+            return process.peek(1 << 16).contains("Importing:") || process.state() == QProcess::NotRunning;
+        }, 60000));
+        QCOMPARE(process.state(), QProcess::Running);
+    }
+
 private Q_SLOTS:
     void importsAndPrintsTheSummary()
     {
@@ -73,19 +90,10 @@ private Q_SLOTS:
     {
         QFETCH(int, signalNumber);
         CliHome cli;
-        PasteDatabaseBuilder(cli.path("Paste/db.sqlite")).addTexts(20000, u"item "_s);
-        // Every item is imported, so the run lasts long enough to be interrupted.
-        QCOMPARE(cli("settings", "set", "historyLimit", "100000").exitCode, 0);
         QProcess process;
-        cli.start(process, {u"import-paste"_s, cli.path("Paste")});
-        process.closeWriteChannel();
-        // The first progress line says the rows are being read.
-        process.setReadChannel(QProcess::StandardError);
-        QVERIFY(QTest::qWaitFor([&] {
-            process.waitForReadyRead(100);
-            return process.peek(1 << 16).contains("Importing:") || process.state() == QProcess::NotRunning;
-        }, 60000));
-        QCOMPARE(process.state(), QProcess::Running);
+        startLongImport(cli, process);
+        if (QTest::currentTestFailed())
+            return;
         ::kill(pid_t(process.processId()), signalNumber);
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -106,17 +114,10 @@ private Q_SLOTS:
     void aSecondInterruptEndsAtOnceWithoutLeavingTheCopy()
     {
         CliHome cli;
-        PasteDatabaseBuilder(cli.path("Paste/db.sqlite")).addTexts(20000, u"item "_s);
-        QCOMPARE(cli("settings", "set", "historyLimit", "100000").exitCode, 0);
         QProcess process;
-        cli.start(process, {u"import-paste"_s, cli.path("Paste")});
-        process.closeWriteChannel();
-        process.setReadChannel(QProcess::StandardError);
-        QVERIFY(QTest::qWaitFor([&] {
-            process.waitForReadyRead(100);
-            return process.peek(1 << 16).contains("Importing:") || process.state() == QProcess::NotRunning;
-        }, 60000));
-        QCOMPARE(process.state(), QProcess::Running);
+        startLongImport(cli, process);
+        if (QTest::currentTestFailed())
+            return;
         // Two different signals, so the kernel cannot merge them into one.
         ::kill(pid_t(process.processId()), SIGINT);
         ::kill(pid_t(process.processId()), SIGTERM);
