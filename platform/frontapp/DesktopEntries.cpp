@@ -1,15 +1,21 @@
 #include "platform/frontapp/DesktopEntries.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+
+#include <utility>
 
 namespace {
 
 // Larger files are not desktop entries worth reading.
 constexpr qint64 maxEntryBytes = 256 * 1024;
 constexpr qint64 recheckIntervalMs = 3000;
+// Entries sit at most a few folders deep (wine's are four); a link to a large tree must not
+// keep the main thread reading it.
+constexpr int maxFolderDepth = 6;
+constexpr qsizetype maxFoldersPerRoot = 200;
 
 QString unescape(const QString &value)
 {
@@ -63,16 +69,58 @@ QStringList localeKeys(const QString &locale)
     return keys;
 }
 
+// Exec's arguments: separated by spaces, a double-quoted one may hold spaces, and inside
+// quotes a backslash escapes the next character.
+QStringList execArguments(const QString &exec)
+{
+    QStringList arguments;
+    QString current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        const QChar c = exec.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"'))
+                quoted = false;
+            else if (c == QLatin1Char('\\') && i + 1 < exec.size())
+                current.append(exec.at(++i));
+            else
+                current.append(c);
+        } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
+            if (inArgument)
+                arguments.append(std::exchange(current, QString()));
+            inArgument = false;
+            continue;
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+        } else {
+            current.append(c);
+        }
+        inArgument = true;
+    }
+    if (inArgument)
+        arguments.append(current);
+    return arguments;
+}
+
+// The file name of the program Exec starts, past an "env" with its options and settings.
 QString programOf(const QString &exec)
 {
-    // The first word of Exec, without quotes, and without an "env VAR=value" in front.
-    const QStringList words = exec.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        QString word = words[i];
-        word.remove(QLatin1Char('"'));
-        if (word == QLatin1String("env") || word.contains(QLatin1Char('=')))
+    const QStringList arguments = execArguments(exec);
+    bool afterEnv = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (!afterEnv && QFileInfo(argument).fileName() == QLatin1String("env")) {
+            afterEnv = true;
             continue;
-        return QFileInfo(word).fileName();
+        }
+        if (afterEnv && (argument == QLatin1String("-u") || argument == QLatin1String("-C"))) {
+            ++i; // their value
+            continue;
+        }
+        if (argument.contains(QLatin1Char('=')) || (afterEnv && argument.startsWith(QLatin1Char('-'))))
+            continue;
+        return QFileInfo(argument).fileName();
     }
     return QString();
 }
@@ -161,36 +209,57 @@ void DesktopEntryIndex::scan()
     m_byProgram.clear();
     m_scannedDirs.clear();
     m_answers.clear();
-    for (const QString &dir : std::as_const(m_dirs)) {
-        m_scannedDirs.insert(dir, QFileInfo(dir).lastModified());
-        QDirIterator it(dir, {QStringLiteral("*.desktop")}, QDir::Files,
-                        QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            m_scannedDirs.insert(it.fileInfo().absolutePath(), QFileInfo(it.fileInfo().absolutePath()).lastModified());
-            // The id of applications/kde4/foo.desktop is kde4-foo.
-            QString id = path.mid(dir.size() + 1);
-            id.chop(int(qstrlen(".desktop")));
-            id.replace(QLatin1Char('/'), QLatin1Char('-'));
-            if (m_byId.contains(id))
+    QSet<QString> visited;
+    for (const QString &root : std::as_const(m_dirs)) {
+        // The root's own folders first, breadth first; linked folders after them, so that a
+        // link to a large tree is cut short without crowding out the real entries.
+        QList<std::pair<QString, int>> pending{{root, 0}};
+        QList<std::pair<QString, int>> linked;
+        qsizetype folders = 0;
+        while ((!pending.isEmpty() || !linked.isEmpty()) && folders < maxFoldersPerRoot) {
+            const auto [folder, depth] = pending.isEmpty() ? linked.takeFirst() : pending.takeFirst();
+            // Recorded even when missing, so that creating it later is noticed.
+            m_scannedDirs.insert(folder, QFileInfo(folder).lastModified());
+            const QString canonical = QFileInfo(folder).canonicalFilePath();
+            if (canonical.isEmpty() || visited.contains(canonical))
                 continue;
-            QFile file(path);
-            // A link may lead to a pipe or device, whose open() can wait forever.
-            if (!it.fileInfo().isFile() || file.size() > maxEntryBytes || !file.open(QIODevice::ReadOnly))
-                continue;
-            const std::optional<DesktopEntry> entry = parseDesktopEntry(file.read(file.size()), id, m_locale);
-            // A hidden entry still hides the same id in folders of lower precedence.
-            m_byId.insert(id, entry ? m_entries.size() : -1);
-            if (!entry)
-                continue;
-            if (!entry->startupWmClass.isEmpty() && !m_byWmClass.contains(entry->startupWmClass))
-                m_byWmClass.insert(entry->startupWmClass, m_entries.size());
-            if (!entry->program.isEmpty() && !m_byProgram.contains(entry->program))
-                m_byProgram.insert(entry->program, m_entries.size());
-            m_entries.append(*entry);
+            visited.insert(canonical);
+            ++folders;
+            const QDir dir(folder);
+            for (const QFileInfo &file : dir.entryInfoList({QStringLiteral("*.desktop")}, QDir::Files, QDir::Name))
+                addEntry(root, file);
+            if (depth < maxFolderDepth) {
+                for (const QFileInfo &sub : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+                    (sub.isSymLink() ? linked : pending).append({sub.filePath(), depth + 1});
+            }
         }
     }
     m_sinceCheck.start();
+}
+
+void DesktopEntryIndex::addEntry(const QString &root, const QFileInfo &file)
+{
+    // The id of applications/kde4/foo.desktop is kde4-foo.
+    QString id = file.filePath().mid(root.size() + 1);
+    id.chop(int(qstrlen(".desktop")));
+    id.replace(QLatin1Char('/'), QLatin1Char('-'));
+    if (m_byId.contains(id))
+        return;
+    QFile reader(file.filePath());
+    // A link may lead to a pipe or device, whose open() can wait forever.
+    if (!file.isFile() || file.size() > maxEntryBytes || !reader.open(QIODevice::ReadOnly))
+        return;
+    const std::optional<DesktopEntry> entry = parseDesktopEntry(reader.read(maxEntryBytes), id, m_locale);
+    // A hidden entry still hides the same id in folders of lower precedence.
+    m_byId.insert(id, entry ? m_entries.size() : -1);
+    if (!entry)
+        return;
+    if (!entry->startupWmClass.isEmpty() && !m_byWmClass.contains(entry->startupWmClass))
+        m_byWmClass.insert(entry->startupWmClass, m_entries.size());
+    // A program that several entries start (a shell, an interpreter, flatpak) names none of them.
+    if (!entry->program.isEmpty())
+        m_byProgram.insert(entry->program, m_byProgram.contains(entry->program) ? -1 : m_entries.size());
+    m_entries.append(*entry);
 }
 
 void DesktopEntryIndex::rescanIfChanged()

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+class QFileInfo;
+
 // What the application's shortcut file (.desktop) says about it.
 struct DesktopEntry {
     QString id;   // the desktop file id without ".desktop", e.g. "org.kde.kate"
@@ -27,8 +29,9 @@ std::optional<DesktopEntry> parseDesktopEntry(const QByteArray &contents, const 
 // Matching follows GNOME Shell's window tracker: StartupWMClass against the WM_CLASS
 // instance, then the class; then "<instance>.desktop" and "<class>.desktop", verbatim and
 // lower-cased with spaces as dashes, also behind the vendor prefixes gnome-, fedora-,
-// mozilla-, debian-; last the program the window's process runs. Answers are cached; the
-// folders are read again when one of them has changed (looked at every few seconds).
+// mozilla-, debian-; last the program the window's process runs, when only one entry
+// starts it. Answers are cached; the folders (and their subfolders, a few levels deep)
+// are read again when one of them has changed (looked at every few seconds).
 class DesktopEntryIndex
 {
 public:
@@ -46,6 +49,7 @@ public:
 private:
     void rescanIfChanged();
     void scan();
+    void addEntry(const QString &root, const QFileInfo &file);
     std::optional<DesktopEntry> find(const QString &instance, const QString &wmClass,
                                      const QString &program) const;
     const DesktopEntry *byBasename(const QString &name) const;

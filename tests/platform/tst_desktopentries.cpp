@@ -53,6 +53,29 @@ private Q_SLOTS:
         QCOMPARE(entry->program, QStringLiteral("kate"));
     }
 
+    void programFromExec_data()
+    {
+        QTest::addColumn<QByteArray>("exec");
+        QTest::addColumn<QString>("program");
+        QTest::newRow("quoted path with spaces") << QByteArray(R"("/opt/My App/bin/my app" --new %U)")
+                                                 << QStringLiteral("my app");
+        QTest::newRow("escaped quote inside quotes") << QByteArray(R"("/opt/a\\"b\\"/run" %f)") << QStringLiteral("run");
+        QTest::newRow("env with settings") << QByteArray(R"(env GDK_BACKEND=x11 "/opt/x y/z" %u)") << QStringLiteral("z");
+        QTest::newRow("env with options") << QByteArray("/usr/bin/env -u FOO -i LANG=C gedit %F") << QStringLiteral("gedit");
+        QTest::newRow("tabs and repeated spaces") << QByteArray("  kate\\t -b") << QStringLiteral("kate");
+        QTest::newRow("only env") << QByteArray("env A=b") << QString();
+    }
+
+    void programFromExec()
+    {
+        QFETCH(QByteArray, exec);
+        QFETCH(QString, program);
+        const std::optional<DesktopEntry> entry =
+            parseDesktopEntry("[Desktop Entry]\nType=Application\nName=X\nExec=" + exec + "\n", QStringLiteral("x"), QString());
+        QVERIFY(entry);
+        QCOMPARE(entry->program, program);
+    }
+
     void notApplicationsAreNoEntries_data()
     {
         QTest::addColumn<QByteArray>("contents");
@@ -94,6 +117,8 @@ private Q_SLOTS:
             << QStringLiteral("x") << QStringLiteral("SystemClass") << QString() << QString();
         QTest::newRow("a hidden user entry hides the system one")
             << QStringLiteral("x") << QStringLiteral("Hider") << QString() << QString();
+        QTest::newRow("a program several entries start names none")
+            << QStringLiteral("unknown") << QStringLiteral("Unknown") << QStringLiteral("sh") << QString();
         QTest::newRow("nothing") << QStringLiteral("unknown") << QStringLiteral("Unknown") << QStringLiteral("unknown")
                                  << QString();
     }
@@ -122,6 +147,8 @@ private Q_SLOTS:
         writeFile(home.filePath(QStringLiteral("replaced.desktop")), app("Mine", ""));
         writeFile(system.filePath(QStringLiteral("hider.desktop")), app("Hider", "StartupWMClass=Hider\n"));
         writeFile(home.filePath(QStringLiteral("hider.desktop")), app("Hider", "Hidden=true\n"));
+        writeFile(system.filePath(QStringLiteral("tool-one.desktop")), app("One", "Exec=sh -c one\n"));
+        writeFile(system.filePath(QStringLiteral("tool-two.desktop")), app("Two", "Exec=/bin/sh -c two\n"));
 
         DesktopEntryIndex index({home.path(), system.path()}, QString());
         const std::optional<DesktopEntry> entry = index.match(instance, wmClass, program);
@@ -129,6 +156,30 @@ private Q_SLOTS:
         // Asked again, the cached answer is the same.
         const std::optional<DesktopEntry> again = index.match(instance, wmClass, program);
         QCOMPARE(again ? again->id : QString(), id);
+    }
+
+    // The folders are read on the main thread: a link to a large tree, or back up the
+    // tree, is read only so far, and does not crowd out the folders after it.
+    void linkedTreesAreReadWithinBounds()
+    {
+        QTemporaryDir home;
+        QTemporaryDir system;
+        QTemporaryDir large;
+        for (int i = 0; i < 250; ++i)
+            QVERIFY(QDir(large.path()).mkdir(QStringLiteral("f%1").arg(i, 3, 10, QLatin1Char('0'))));
+        QVERIFY(QFile::link(large.path(), home.filePath(QStringLiteral("large"))));
+        QVERIFY(QFile::link(home.path(), home.filePath(QStringLiteral("loop"))));
+        const QByteArray entry = "[Desktop Entry]\nType=Application\nName=App\n";
+        writeFile(home.filePath(QStringLiteral("wine/Programs/Vendor/App/app.desktop")), entry);
+        writeFile(home.filePath(QStringLiteral("a/b/c/d/e/f/g/deep.desktop")), entry);
+        writeFile(system.filePath(QStringLiteral("system.desktop")), entry);
+
+        DesktopEntryIndex index({home.path(), system.path()}, QString());
+        for (const char *id : {"wine-Programs-Vendor-App-app", "system"}) {
+            const std::optional<DesktopEntry> found = index.match(QString::fromLatin1(id), QString(), QString());
+            QCOMPARE(found ? found->id : QString(), QString::fromLatin1(id));
+        }
+        QCOMPARE(index.match(QStringLiteral("a-b-c-d-e-f-g-deep"), QString(), QString()), std::nullopt);
     }
 
     // Opening a pipe waits for a writer that never comes, and the front application is
