@@ -7,6 +7,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <optional>
 
@@ -23,7 +24,12 @@ struct X11GlobalHotKey::State final : QAbstractNativeEventFilter {
     X11GlobalHotKey *owner = nullptr;
     xcb_connection_t *connection = nullptr;
     xcb_window_t root = XCB_NONE;
+    // The combination asked for, and the keys grabbed for it under the current mapping.
+    std::optional<QKeyCombination> combination;
     std::optional<Grab> grab;
+    // Our own connection hears of mapping changes: Qt's asks for XKB events instead.
+    std::unique_ptr<XcbConnection> mappingWatch;
+    bool regrabScheduled = false;
     quint16 numLock = 0;
     // X repeats a held key as release and press pairs with one timestamp.
     xcb_timestamp_t lastRelease = XCB_CURRENT_TIME;
@@ -73,6 +79,7 @@ std::unique_ptr<X11GlobalHotKey> X11GlobalHotKey::create()
     auto state = std::make_unique<State>();
     state->connection = connection;
     state->root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    state->mappingWatch = XcbConnection::open();
     return std::unique_ptr<X11GlobalHotKey>(new X11GlobalHotKey(std::move(state)));
 }
 
@@ -81,6 +88,20 @@ X11GlobalHotKey::X11GlobalHotKey(std::unique_ptr<State> state)
 {
     d->owner = this;
     QCoreApplication::instance()->installNativeEventFilter(d.get());
+    if (d->mappingWatch) {
+        // A new layout (setxkbmap, xmodmap) may move the key to another keycode or Num
+        // Lock to another modifier; the server then tells every client, unasked.
+        d->mappingWatch->setEventHandler([this](const xcb_generic_event_t &event) {
+            if (xcbEventType(event) != XCB_MAPPING_NOTIFY)
+                return;
+            const auto &notify = reinterpret_cast<const xcb_mapping_notify_event_t &>(event);
+            if (notify.request == XCB_MAPPING_POINTER || d->regrabScheduled)
+                return;
+            // One layout change sends several notices.
+            d->regrabScheduled = true;
+            QTimer::singleShot(0, this, [this] { regrab(); });
+        });
+    }
 }
 
 X11GlobalHotKey::~X11GlobalHotKey()
@@ -93,6 +114,28 @@ X11GlobalHotKey::~X11GlobalHotKey()
 bool X11GlobalHotKey::registerKey(QKeyCombination combination)
 {
     unregisterKey();
+    if (!grabKey(combination))
+        return false;
+    d->combination = combination;
+    return true;
+}
+
+void X11GlobalHotKey::regrab()
+{
+    d->regrabScheduled = false;
+    if (!d->combination)
+        return;
+    if (d->grab) {
+        d->ungrab(*d->grab);
+        d->grab.reset();
+    }
+    // Kept on failure: a later mapping may have the key again.
+    if (!grabKey(*d->combination))
+        klog::error(klog::Category::App, QStringLiteral("the shortcut could not be grabbed again after the keyboard changed"));
+}
+
+bool X11GlobalHotKey::grabKey(QKeyCombination combination)
+{
     // The mapping is read afresh: the user may have changed the layout since.
     const KeyboardMapping mapping(d->connection);
     const std::optional<xcb_keysym_t> keysym = KeyboardMapping::keysymForKey(combination.key());
@@ -127,6 +170,7 @@ bool X11GlobalHotKey::registerKey(QKeyCombination combination)
 
 void X11GlobalHotKey::unregisterKey()
 {
+    d->combination.reset();
     if (!d->grab)
         return;
     d->ungrab(*d->grab);

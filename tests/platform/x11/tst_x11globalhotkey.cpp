@@ -13,6 +13,11 @@ void xdotoolKey(const char *keys)
     x11test::run(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(keys)});
 }
 
+void setKeyboardLayout(const QStringList &arguments)
+{
+    x11test::run(QStringLiteral("setxkbmap"), arguments);
+}
+
 // Another client grabbing MODIFIERS+v; none if the server refused it.
 std::unique_ptr<QProcess> holdElsewhere(const char *modifiers)
 {
@@ -49,6 +54,37 @@ private Q_SLOTS:
         QTRY_COMPARE(pressed.size(), 3);
         xdotoolKey("Num_Lock");
         xdotoolKey("Caps_Lock");
+    }
+
+    // The grab follows the key to wherever a new keyboard layout puts it.
+    void aNewKeyboardLayoutMovesTheGrab()
+    {
+        auto hotKey = X11GlobalHotKey::create();
+        QVERIFY(hotKey);
+        QSignalSpy pressed(hotKey.get(), &GlobalHotKey::pressed);
+        QVERIFY(hotKey->registerKey(shiftSuperV));
+
+        // Dvorak has "v" where US has "."; US "v" types "k" there.
+        setKeyboardLayout({QStringLiteral("-layout"), QStringLiteral("us"), QStringLiteral("-variant"), QStringLiteral("dvorak")});
+        QVERIFY(QTest::qWaitFor([&] {
+            xdotoolKey("shift+super+v");
+            return pressed.size() > 0;
+        }, 5000));
+        const qsizetype presses = pressed.size();
+        xdotoolKey("shift+super+k");
+        QTest::qWait(200);
+        QCOMPARE(pressed.size(), presses);
+
+        setKeyboardLayout({QStringLiteral("-layout"), QStringLiteral("us")});
+        QVERIFY(QTest::qWaitFor([&] {
+            xdotoolKey("shift+super+v");
+            return pressed.size() > presses;
+        }, 5000));
+        // The old key is another client's to take again.
+        hotKey.reset();
+        auto other = holdElsewhere("shift+super");
+        QVERIFY(other);
+        x11test::stopClient(other);
     }
 
     void reregisteringAndDestructionReleaseTheOldGrab()
