@@ -6,16 +6,22 @@
 SelectionReader::SelectionReader(XcbConnection &connection, xcb_atom_t selection)
     : m_connection(connection)
     , m_selection(selection)
+    , m_window(createWindow())
 {
-    xcb_connection_t *c = connection.get();
-    m_window = xcb_generate_id(c);
-    const quint32 eventMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, m_window, connection.root(), 0, 0, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &eventMask);
     for (int i = 0; i < 4; ++i) {
         const QByteArray name = "_KESTRELNOTE_SELECTION_" + QByteArray::number(i);
         m_properties.append(connection.atom(name.constData()));
     }
+}
+
+xcb_window_t SelectionReader::createWindow() const
+{
+    xcb_connection_t *c = m_connection.get();
+    const xcb_window_t window = xcb_generate_id(c);
+    const quint32 eventMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, m_connection.root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &eventMask);
+    return window;
 }
 
 SelectionReader::~SelectionReader()
@@ -45,6 +51,28 @@ XcbPtr<xcb_generic_event_t> SelectionReader::waitStep(
 
 SelectionReadResult SelectionReader::read(xcb_atom_t target, const SelectionReadLimits &limits,
                                           QDeadlineTimer deadline, const std::function<bool()> &changed)
+{
+    SelectionReadResult result = convert(target, limits, deadline, changed);
+    switch (result.error) {
+    case SelectionReadError::TimedOut:
+    case SelectionReadError::Interrupted:
+    case SelectionReadError::TooLarge:
+        // The owner we stopped listening to may still answer: late, or with the rest of an
+        // incremental transfer as soon as a later read deletes the property it writes to.
+        // It now writes to a window that is gone instead of into another read.
+        xcb_destroy_window(m_connection.get(), m_window);
+        m_window = createWindow();
+        break;
+    case SelectionReadError::None:
+    case SelectionReadError::Refused:
+    case SelectionReadError::ConnectionLost:
+        break;
+    }
+    return result;
+}
+
+SelectionReadResult SelectionReader::convert(xcb_atom_t target, const SelectionReadLimits &limits,
+                                             QDeadlineTimer deadline, const std::function<bool()> &changed)
 {
     xcb_connection_t *c = m_connection.get();
     const xcb_atom_t property = m_properties[m_nextProperty++ % m_properties.size()];

@@ -42,6 +42,9 @@ public:
                              QDeadlineTimer deadline, const std::function<bool()> &changed);
 
 private:
+    xcb_window_t createWindow() const;
+    SelectionReadResult convert(xcb_atom_t target, const SelectionReadLimits &limits,
+                                QDeadlineTimer deadline, const std::function<bool()> &changed);
     SelectionReadResult readIncrementally(xcb_atom_t property, const SelectionReadLimits &limits,
                                           QDeadlineTimer deadline,
                                           const std::function<bool()> &changed);
@@ -52,6 +55,7 @@ private:
 
     XcbConnection &m_connection;
     xcb_atom_t m_selection;
+    // Replaced after a read we gave up on.
     xcb_window_t m_window;
     // Properties are used in turn so that a late answer to an abandoned request cannot be
     // taken for the answer to the next one.

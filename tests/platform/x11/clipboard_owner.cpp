@@ -1,6 +1,6 @@
 // A misbehaving (or well-behaved) clipboard owner for the X11 tests, written with plain
 // xcb so that every step of the selection protocol is under the test's control.
-//   kn_test_clipboard_owner MODE TARGET [BYTES]
+//   kn_test_clipboard_owner MODE TARGET [BYTES [FILL]]
 // MODE: silent        owns CLIPBOARD and answers nothing
 //       targets-only  answers TARGETS, never the data
 //       die-on-data   answers TARGETS, exits when asked for the data
@@ -11,7 +11,9 @@
 //       incr-die      announces BYTES incrementally, sends one chunk, then exits
 //       incr-endless  announces 1000 bytes incrementally, then sends chunks forever
 //       incr-slow     sends BYTES bytes incrementally, each chunk 50 ms after it was asked for
-// Prints "ready" once it owns the selection.
+// Data is BYTES times the character FILL (default x). Prints "ready" once it owns the
+// selection. Losing it ends the program, but only once a running incremental transfer is
+// done, as toolkits finish theirs.
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -73,6 +75,7 @@ int main(int argc, char **argv)
     const std::string mode = argv[1];
     const char *targetName = argv[2];
     const size_t bytes = argc > 3 ? strtoull(argv[3], nullptr, 10) : 1000;
+    const char fill = argc > 4 ? argv[4][0] : 'x';
 
     c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c))
@@ -91,14 +94,18 @@ int main(int argc, char **argv)
     fflush(stdout);
 
     const size_t chunkSize = 64 * 1024;
-    std::vector<char> chunk(chunkSize, 'x');
+    std::vector<char> chunk(chunkSize, fill);
     Transfer transfer;
+    bool cleared = false;
 
     while (xcb_generic_event_t *event = xcb_wait_for_event(c)) {
         const uint8_t type = event->response_type & 0x7f;
         if (type == XCB_SELECTION_CLEAR) {
             free(event);
-            return 0;
+            if (transfer.requestor == XCB_NONE)
+                return 0;
+            cleared = true;
+            continue;
         }
         if (type == XCB_SELECTION_REQUEST && mode != "silent") {
             const auto &request = *reinterpret_cast<xcb_selection_request_event_t *>(event);
@@ -152,6 +159,8 @@ int main(int argc, char **argv)
                 xcb_flush(c);
                 ++transfer.chunksSent;
                 if (!transfer.endless) {
+                    if (n == 0 && cleared)
+                        return 0;
                     if (n == 0)
                         transfer.requestor = XCB_NONE;
                     transfer.remaining -= n;

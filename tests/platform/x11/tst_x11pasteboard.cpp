@@ -298,6 +298,34 @@ private Q_SLOTS:
         x11test::stopClient(owner);
     }
 
+    // An owner whose transfer we gave up keeps answering on the property we used: what it
+    // sends later never becomes part of another owner's contents.
+    void anAbandonedTransferNeverMixesIntoLaterReads()
+    {
+        SelectionReadLimits patient;
+        patient.stepTimeout = 4000ms;
+        patient.changeBudget = 30000ms;
+        m_pasteboard = X11Pasteboard::create(patient);
+        auto first = startOwner({QStringLiteral("incr-slow"), QStringLiteral("text/plain"),
+                                 QString::number(16 * 1024 * 1024), QStringLiteral("a")});
+        QVERIFY(first);
+        QCOMPARE(m_pasteboard->types(), QStringList{QStringLiteral("text/plain")});
+
+        // The second owner takes over while the first one's contents arrive.
+        const qsizetype size = 1024 * 1024;
+        QProcess second;
+        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        second.start(ownerProgram(), {QStringLiteral("incr-slow"), QStringLiteral("text/plain"),
+                                      QString::number(size), QStringLiteral("b")});
+        QCOMPARE(m_pasteboard->data(QStringLiteral("text/plain")), std::nullopt);
+        // Reads go round our properties, so one of these uses the abandoned one.
+        for (int read = 0; read < 4; ++read)
+            QCOMPARE(m_pasteboard->data(QStringLiteral("text/plain")), QByteArray(size, 'b'));
+        second.kill();
+        second.waitForFinished();
+        x11test::stopClient(first);
+    }
+
     void largeContentsFromXclip()
     {
         // Over the 8 MB cap of this test: not read at all; under it: read whole (incrementally).
