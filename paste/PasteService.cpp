@@ -116,6 +116,9 @@ void PasteService::keystrokeFinished(PasteKeystrokeOutcome outcome)
     case PasteKeystrokeOutcome::TargetNotActivated:
         klog::error(klog::Category::App, QStringLiteral("direct paste: the window to paste into did not become active again"));
         return;
+    case PasteKeystrokeOutcome::KeyboardHeld:
+        klog::error(klog::Category::App, QStringLiteral("direct paste: another application holds the keyboard; ⌘V not sent"));
+        return;
     }
 }
 

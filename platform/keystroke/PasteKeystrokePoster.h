@@ -9,6 +9,7 @@ enum class PasteKeystrokeOutcome {
     NoTarget,           // no window was remembered
     TargetGone,         // the remembered window was closed meanwhile
     TargetNotActivated, // the window manager did not give the window back its focus
+    KeyboardHeld,       // another client holds the keyboard, which would get the keystroke
 };
 
 // Sends the platform's paste keystroke to the window that was active before ours.

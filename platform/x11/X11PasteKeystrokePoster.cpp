@@ -234,6 +234,15 @@ void X11PasteKeystrokePoster::step()
         return;
     }
 
+    // A password prompt or screen locker holding the keyboard would get the keystroke, and
+    // with it the clipboard's contents.
+    if (isSecureInputActive()) {
+        klog::error(klog::Category::App,
+                    QStringLiteral("paste keystroke: another client holds the keyboard; keystroke skipped"));
+        finish(PasteKeystrokeOutcome::KeyboardHeld);
+        return;
+    }
+
     QList<xcb_keysym_t> modifiers;
     xcb_keysym_t key = keysymV;
     switch (d->keystroke) {

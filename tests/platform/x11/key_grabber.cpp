@@ -2,6 +2,7 @@
 //   kn_test_key_grabber key MODIFIERS KEY   grabs e.g. "shift+super" "v" on the root window
 //                                           for every Lock and NumLock state
 //   kn_test_key_grabber keyboard            grabs the whole keyboard (as a password prompt)
+//                                           and prints "key KEYCODE" for each key it gets
 // Prints "ready" and waits to be killed, or prints "refused" and exits 1.
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -54,6 +55,13 @@ int main(int argc, char **argv)
     fflush(stdout);
     if (!ok)
         return 1;
+    while (xcb_generic_event_t *event = xcb_wait_for_event(c)) {
+        if ((event->response_type & 0x7f) == XCB_KEY_PRESS) {
+            printf("key %d\n", reinterpret_cast<xcb_key_press_event_t *>(event)->detail);
+            fflush(stdout);
+        }
+        free(event);
+    }
     for (;;)
         pause();
 }

@@ -191,6 +191,28 @@ private Q_SLOTS:
         x11test::stopClient(other);
     }
 
+    // A synthetic keystroke goes to whichever client holds the keyboard, not to the target.
+    void aKeyboardHeldByAnotherClientGetsNoKeystroke()
+    {
+        auto target = startTextWindow();
+        QVERIFY(target);
+        m_poster->rememberTargetWindow();
+        copy(QStringLiteral("not for the prompt"), false);
+        auto prompt = x11test::startClient(QStringLiteral(KN_TEST_KEY_GRABBER), {QStringLiteral("keyboard")});
+        QVERIFY(prompt);
+        klog::Recorder log;
+        QCOMPARE(postAndWait(), PasteKeystrokeOutcome::KeyboardHeld);
+        QCOMPARE(log.messages(klog::Level::Error).size(), 1);
+        QTest::qWait(200);
+        QCOMPARE(prompt->readAll(), QByteArray());
+        x11test::stopClient(prompt);
+
+        // Once the prompt is gone the paste goes through.
+        QCOMPARE(postAndWait(), PasteKeystrokeOutcome::Sent);
+        QVERIFY(x11test::fieldShows(*target, QStringLiteral("not for the prompt")));
+        x11test::stopClient(target);
+    }
+
     void secureInputIsAnotherClientsKeyboardGrab()
     {
         QVERIFY(!m_poster->isSecureInputActive());
