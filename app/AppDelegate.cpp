@@ -73,23 +73,27 @@ void AppDelegate::toggleShelf()
 
 void AppDelegate::offerNewestItemAgain()
 {
+    const qint64 lostAt = m_platform.pasteboard->changeCount();
     // The owner may have quit right after we read its contents: let that capture finish
     // first, so the item offered is the one just copied.
     QPointer<AppDelegate> self(this);
-    monitor().capture().context().perform([self] {
+    monitor().capture().context().perform([self, lostAt] {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self] {
+            [self, lostAt] {
                 if (self)
-                    self->offerNewestItemNow();
+                    self->offerNewestItemNow(lostAt);
             },
             Qt::QueuedConnection);
     });
 }
 
-void AppDelegate::offerNewestItemNow()
+void AppDelegate::offerNewestItemNow(qint64 lostAt)
 {
-    // Someone copied something meanwhile: theirs wins.
+    // Someone copied something meanwhile: theirs wins, also while it cannot be read (an
+    // owner slow to answer).
+    if (m_platform.pasteboard->changeCount() != lostAt)
+        return;
     if (const auto types = m_platform.pasteboard->types(); types && !types->isEmpty())
         return;
     FetchRequest newest = FetchRequest::of<ClipItem>();

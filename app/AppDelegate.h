@@ -49,7 +49,7 @@ private:
     // X11 loses the clipboard with its owner: offer the newest item again, as clipboard
     // managers do, without capturing it anew.
     void offerNewestItemAgain();
-    void offerNewestItemNow();
+    void offerNewestItemNow(qint64 lostAt);
 
     PlatformServices &m_platform;
     UserDefaults &m_defaults;

@@ -93,7 +93,30 @@ private Q_SLOTS:
         QVERIFY(unknown.value(QStringLiteral("error")).toString().startsWith(QStringLiteral("no item with id")));
         QVERIFY(!delegate.handleRequest(request(QStringLiteral("reboot"))).value(QStringLiteral("ok")).toBool());
     }
+    // When the clipboard's owner quits, the newest item goes back on it, unless another
+    // application copied meanwhile, even one whose contents cannot be read yet.
+    void aLostClipboardIsOfferedAgainUnlessSomeoneCopied()
+    {
+        DelegateFixture f;
+        AppDelegate delegate(f.platform, f.store.defaults, *f.store.container);
+        delegate.launch();
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "kept"}});
+        delegate.monitor().poll();
+        f.settle(delegate);
 
+        f.pasteboard().ownerQuits();
+        QTRY_COMPARE(f.pasteboard().entries(), (QList<QPair<QString, QByteArray>>{{PasteboardType::string, "kept"}}));
+
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "short-lived"}});
+        f.pasteboard().ownerQuits();
+        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "slow to answer"}});
+        f.pasteboard().setUnreadable(true);
+        const int clears = f.pasteboard().clearCount();
+        f.settle(delegate);
+        QTest::qWait(100);
+        QCOMPARE(f.pasteboard().clearCount(), clears);
+        QCOMPARE(f.pasteboard().entries(), (QList<QPair<QString, QByteArray>>{{PasteboardType::plainText, "slow to answer"}}));
+    }
 };
 
 QTEST_MAIN(TestAppDelegate)
