@@ -78,7 +78,9 @@ std::optional<FrontApplication> X11FrontApplication::frontApplication() const
 
     // All questions at once: one round trip.
     xcb_connection_t *c = d->connection->get();
-    const auto classCookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
+    // Any type: some toolkits write WM_CLASS as UTF8_STRING, which a request for STRING
+    // answers with no value.
+    const auto classCookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_CLASS, XCB_GET_PROPERTY_TYPE_ANY, 0, 256);
     const auto pidCookie = xcb_get_property(c, 0, window, d->connection->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1);
     const auto machineCookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 0, 64);
     std::optional<xcb_screensaver_query_info_cookie_t> screenSaverCookie;

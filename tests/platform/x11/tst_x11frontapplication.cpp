@@ -103,6 +103,18 @@ private Q_SLOTS:
             x11test::stopClient(*process);
     }
 
+    void aClassWrittenAsUtf8IsRead()
+    {
+        auto window = startWindow(QStringLiteral(KN_TEST_TEXT_WINDOW), {QStringLiteral("--class"), QStringLiteral("Other")});
+        QVERIFY(waitForFront(QStringLiteral("Other")));
+        const QString id = QString::fromLatin1(x11test::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed());
+        x11test::run(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("-f"), QStringLiteral("WM_CLASS"),
+                                               QStringLiteral("8u"), QStringLiteral("-set"), QStringLiteral("WM_CLASS"),
+                                               QStringLiteral("KnTarget")});
+        QVERIFY(waitForFront(QStringLiteral("Zieleditor")));
+        x11test::stopClient(window);
+    }
+
     // The X screen saver and the desktop's lock (on the session bus) both hide the front window.
     void nothingWhileTheScreenIsLocked()
     {
