@@ -1,6 +1,7 @@
 #include "import/codecs/ArchiveParsing.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace archive {
 
@@ -164,51 +166,180 @@ quint64 readBigEndian(const uchar *p, int size)
     return value;
 }
 
-// libplist aborts the process (an assertion) when a dictionary key holds a NUL character,
-// so such property lists are refused before it sees them: every string object of a binary
-// property list is checked through its offset table.
-bool binaryStringsHoldNul(QByteArrayView bytes)
+// Walks a binary property list from its top object the way libplist will, before libplist
+// does. libplist 2.2 copies an object for every reference to it and checks each object
+// against the whole path above it, so a few hundred bytes of shared references expand to
+// gigabytes and deep nesting takes quadratic time; it also aborts the process (an
+// assertion) on a dictionary key holding a NUL character. The walk refuses all three, and
+// counts each object once, so that it stays linear itself.
+class BinaryPlistCheck
 {
-    const auto *data = reinterpret_cast<const uchar *>(bytes.data());
-    const qsizetype size = bytes.size();
-    if (size < 8 + 32)
-        return false; // too short for libplist as well
-    const uchar *trailer = data + size - 32;
-    const int offsetSize = trailer[6];
-    const quint64 objectCount = readBigEndian(trailer + 8, 8);
-    const quint64 tableOffset = readBigEndian(trailer + 24, 8);
-    if (offsetSize < 1 || offsetSize > 8 || tableOffset >= quint64(size)
-        || objectCount > (quint64(size) - tableOffset) / quint64(offsetSize))
-        return false;
-    for (quint64 i = 0; i < objectCount; ++i) {
-        const quint64 offset = readBigEndian(data + tableOffset + i * quint64(offsetSize), offsetSize);
-        if (offset >= quint64(size))
-            continue;
-        const uchar marker = data[offset];
-        const int kind = marker >> 4;
-        if (kind != 0x5 && kind != 0x6)
-            continue; // not an ASCII or UTF-16 string
-        quint64 length = marker & 0xF;
-        quint64 start = offset + 1;
-        if (length == 0xF) {
-            if (start >= quint64(size) || (data[start] >> 4) != 0x1)
-                continue;
-            const int lengthSize = 1 << (data[start] & 0xF);
-            if (lengthSize > 8 || start + 1 + quint64(lengthSize) > quint64(size))
-                continue;
-            length = readBigEndian(data + start + 1, lengthSize);
-            start += 1 + quint64(lengthSize);
-        }
-        const quint64 unit = kind == 0x5 ? 1 : 2;
-        if (length > (quint64(size) - std::min(start, quint64(size))) / unit)
-            continue;
+public:
+    BinaryPlistCheck(QByteArrayView bytes, int maxDepth)
+        : m_data(reinterpret_cast<const uchar *>(bytes.data()))
+        , m_size(quint64(bytes.size()))
+        , m_maxDepth(maxDepth)
+        // What a legitimate archive expands to stays near its own size: shared keys and
+        // values only repeat small objects.
+        , m_budget(16 * m_size + 16 * 1024 * 1024)
+    {
+    }
+
+    std::optional<QString> problem()
+    {
+        if (m_size < 8 + trailerSize)
+            return invalid();
+        const uchar *trailer = m_data + m_size - trailerSize;
+        m_offsetSize = trailer[6];
+        m_refSize = trailer[7];
+        m_objectCount = readBigEndian(trailer + 8, 8);
+        const quint64 top = readBigEndian(trailer + 16, 8);
+        m_tableOffset = readBigEndian(trailer + 24, 8);
+        const quint64 objectsEnd = m_size - trailerSize;
+        if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8 || m_tableOffset >= objectsEnd
+            || m_objectCount > (objectsEnd - m_tableOffset) / quint64(m_offsetSize) || top >= m_objectCount)
+            return invalid();
+        qint64 cost = 0;
+        int height = 0;
+        if (const auto failed = walk(top, m_maxDepth, cost, height))
+            return failed;
+        return std::nullopt;
+    }
+
+private:
+    static constexpr quint64 trailerSize = 32;
+    static constexpr qint64 objectCost = 64; // a node of libplist and of the converted tree
+
+    struct Walked {
+        qint64 cost = 0;
+        int height = 0;
+    };
+
+    static QString invalid() { return QStringLiteral("not a valid property list"); }
+    static QString tooDeep() { return QStringLiteral("property list nested too deeply"); }
+
+    // A count or length after a marker: the low four bits, or an integer object after them.
+    bool readLength(quint64 &at, uchar marker, quint64 &length) const
+    {
+        length = marker & 0xF;
+        if (length != 0xF)
+            return true;
+        if (at >= m_size || (m_data[at] >> 4) != 0x1)
+            return false;
+        const int size = 1 << (m_data[at] & 0xF);
+        if (size > 8 || at + 1 + quint64(size) > m_size)
+            return false;
+        length = readBigEndian(m_data + at + 1, size);
+        at += 1 + quint64(size);
+        return true;
+    }
+
+    bool holdsNul(quint64 start, quint64 length, quint64 unit) const
+    {
         for (quint64 j = 0; j < length; ++j) {
-            if (unit == 1 ? data[start + j] == 0 : (data[start + 2 * j] == 0 && data[start + 2 * j + 1] == 0))
+            if (unit == 1 ? m_data[start + j] == 0 : (m_data[start + 2 * j] == 0 && m_data[start + 2 * j + 1] == 0))
                 return true;
         }
+        return false;
     }
-    return false;
-}
+
+    std::optional<QString> walk(quint64 index, int depthLeft, qint64 &cost, int &height)
+    {
+        if (depthLeft < 0)
+            return tooDeep();
+        if (const auto known = m_walked.constFind(index); known != m_walked.cend()) {
+            if (known->height > depthLeft)
+                return tooDeep();
+            cost = known->cost;
+            height = known->height;
+            return std::nullopt;
+        }
+        const quint64 objectsEnd = m_size - trailerSize;
+        const quint64 offset = readBigEndian(m_data + m_tableOffset + index * quint64(m_offsetSize), m_offsetSize);
+        if (offset < 8 || offset >= objectsEnd)
+            return invalid();
+        const uchar marker = m_data[offset];
+        quint64 at = offset + 1;
+        Walked walked{objectCost, 0};
+        switch (marker >> 4) {
+        case 0x4: // data
+        case 0x5: // ASCII string
+        case 0x6: { // UTF-16 string
+            quint64 length = 0;
+            if (!readLength(at, marker, length))
+                return invalid();
+            const quint64 unit = (marker >> 4) == 0x6 ? 2 : 1;
+            if (length > (objectsEnd - std::min(at, objectsEnd)) / unit)
+                return invalid();
+            // Counted before it is scanned, so that overlapping strings cannot make the scans
+            // quadratic; UTF-16 may take three bytes a unit once converted.
+            if (!spend(length * unit))
+                return tooLarge();
+            walked.cost += qint64(length * (unit == 2 ? 3 : 1));
+            if (walked.cost > m_budget)
+                return tooLarge();
+            if ((marker >> 4) != 0x4 && holdsNul(at, length, unit))
+                return QStringLiteral("property list holds a NUL character in a string");
+            break;
+        }
+        case 0xA: // array
+        case 0xB: // ordered set
+        case 0xC: // set
+        case 0xD: { // dictionary: keys, then values
+            quint64 count = 0;
+            if (!readLength(at, marker, count))
+                return invalid();
+            const quint64 refs = (marker >> 4) == 0xD ? 2 : 1;
+            if (count > (objectsEnd - std::min(at, objectsEnd)) / quint64(m_refSize) / refs)
+                return invalid();
+            if (!spend(count * refs))
+                return tooLarge();
+            for (quint64 i = 0; i < count * refs; ++i) {
+                const quint64 child = readBigEndian(m_data + at + i * quint64(m_refSize), m_refSize);
+                if (child >= m_objectCount)
+                    return invalid();
+                qint64 childCost = 0;
+                int childHeight = 0;
+                if (const auto failed = walk(child, depthLeft - 1, childCost, childHeight))
+                    return failed;
+                walked.cost += childCost;
+                walked.height = std::max(walked.height, childHeight + 1);
+                if (walked.cost > m_budget)
+                    return tooLarge();
+            }
+            break;
+        }
+        default:
+            break; // a number, date, Boolean or UID: a fixed size; libplist judges the rest
+        }
+        m_walked.insert(index, walked);
+        cost = walked.cost;
+        height = walked.height;
+        return std::nullopt;
+    }
+
+    static QString tooLarge() { return QStringLiteral("property list expands to more than the allowed size"); }
+
+    // The walk's own work: each object is looked at once, but objects may overlap.
+    bool spend(quint64 work)
+    {
+        if (work > quint64(m_budget - m_spent))
+            return false;
+        m_spent += qint64(work);
+        return true;
+    }
+
+    const uchar *m_data;
+    quint64 m_size;
+    int m_maxDepth;
+    qint64 m_budget;
+    qint64 m_spent = 0;
+    int m_offsetSize = 0;
+    int m_refSize = 0;
+    quint64 m_objectCount = 0;
+    quint64 m_tableOffset = 0;
+    QHash<quint64, Walked> m_walked;
+};
 
 // The same for XML: a character reference to U+0000.
 bool xmlHoldsNul(QByteArrayView bytes)
@@ -224,9 +355,12 @@ Expected<QVariant, QString> parsePropertyList(QByteArrayView bytes, int maxDepth
 {
     if (bytes.size() > std::numeric_limits<uint32_t>::max())
         return unexpected(QStringLiteral("property list too large"));
-    const bool binary = bytes.startsWith("bplist");
-    if (binary ? binaryStringsHoldNul(bytes) : xmlHoldsNul(bytes))
+    if (bytes.startsWith("bplist")) {
+        if (auto problem = BinaryPlistCheck(bytes, maxDepth).problem())
+            return unexpected(std::move(*problem));
+    } else if (xmlHoldsNul(bytes)) {
         return unexpected(QStringLiteral("property list holds a NUL character in a string"));
+    }
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), uint32_t(bytes.size()), &root);
     const PlistHandle owner(root);

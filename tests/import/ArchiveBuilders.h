@@ -105,6 +105,45 @@ inline QByteArray rawDeflate(const QByteArray &bytes)
     return out;
 }
 
+inline void appendBigEndian(QByteArray &out, quint64 value, int size)
+{
+    for (int shift = 8 * (size - 1); shift >= 0; shift -= 8)
+        out += char(quint8(value >> shift));
+}
+
+// A binary property list laid out by hand, for shapes libplist's writer never makes: each
+// object given as its encoded bytes, references four bytes wide, `top` the root's index.
+inline QByteArray handBuiltPlist(const QList<QByteArray> &objects, quint64 top)
+{
+    QByteArray out("bplist00");
+    QList<quint64> offsets;
+    for (const QByteArray &object : objects) {
+        offsets.append(quint64(out.size()));
+        out += object;
+    }
+    const quint64 table = quint64(out.size());
+    for (const quint64 offset : offsets)
+        appendBigEndian(out, offset, 4);
+    out += QByteArray(6, '\0');
+    out += char(4); // offset size
+    out += char(4); // reference size
+    appendBigEndian(out, quint64(objects.size()), 8);
+    appendBigEndian(out, top, 8);
+    appendBigEndian(out, table, 8);
+    return out;
+}
+
+inline QByteArray handBuiltArray(const QList<quint32> &references)
+{
+    QByteArray out;
+    out += char(0xAF); // an array whose count follows as a four-byte integer
+    out += char(0x12);
+    appendBigEndian(out, quint64(references.size()), 4);
+    for (const quint32 reference : references)
+        appendBigEndian(out, reference, 4);
+    return out;
+}
+
 // One pasteboard item as Paste archives it.
 inline QVariantMap item(const QVariantMap &dataByType, const QStringList &types = {})
 {

@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QUuid>
 
+#include <numeric>
+
 #include <sys/stat.h>
 
 using namespace PastePayloadDecoder;
@@ -155,6 +157,20 @@ private Q_SLOTS:
         // A dictionary key with a NUL character (found by fuzzing): libplist would abort.
         QTest::newRow("plist key with nul") << nulKey.readAll().mid(1) << parseError;
         QTest::newRow("too deep") << QByteArray(200, '[') + QByteArray(200, ']') << parseError;
+        // Objects referred to more than once: libplist copies them for every reference.
+        QList<QByteArray> doubling;
+        for (quint32 i = 0; i < 20; ++i)
+            doubling.append(handBuiltArray({i + 1, i + 1}));
+        doubling.append(QByteArray("\x51x", 2));
+        QTest::newRow("references doubling 20 times") << handBuiltPlist(doubling, 0) << parseError;
+        // Strings whose bytes overlap, each header inside the one before: a few kilobytes
+        // that libplist expands to 300 copies of 64 KB.
+        QList<QByteArray> overlapping(300, QByteArray("\x5f\x11\xff\xff", 4));
+        overlapping.append(QByteArray(0x10000, 'a'));
+        QList<quint32> all(300);
+        std::iota(all.begin(), all.end(), 0u);
+        overlapping.append(handBuiltArray(all));
+        QTest::newRow("overlapping strings") << handBuiltPlist(overlapping, 301) << parseError;
         QTest::newRow("empty list") << QByteArray("[]") << QStringLiteral("0 entries");
     }
     void failures()
