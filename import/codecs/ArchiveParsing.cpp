@@ -59,10 +59,18 @@ std::optional<QVariant> fromPlist(plist_t node, int depthLeft)
     }
     case PLIST_ARRAY: {
         QVariantList list;
-        const uint32_t size = plist_array_get_size(node);
-        list.reserve(qsizetype(size));
-        for (uint32_t i = 0; i < size; ++i) {
-            auto converted = fromPlist(plist_array_get_item(node, i), depthLeft - 1);
+        list.reserve(qsizetype(plist_array_get_size(node)));
+        // By iterator: libplist finds an element by index by walking the list up to it,
+        // which made a long array quadratic.
+        plist_array_iter iter = nullptr;
+        plist_array_new_iter(node, &iter);
+        const std::unique_ptr<void, decltype(&std::free)> iterOwner(iter, &std::free);
+        while (true) {
+            plist_t element = nullptr;
+            plist_array_next_item(node, iter, &element);
+            if (!element)
+                break;
+            auto converted = fromPlist(element, depthLeft - 1);
             if (!converted)
                 return std::nullopt;
             list.append(std::move(*converted));
