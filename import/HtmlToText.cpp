@@ -101,6 +101,71 @@ QString removeElements(const QString &text, const QString &elementPattern, const
     return result;
 }
 
+// The same as replaceAll with <(?:[^>"']|"[^"]*"|'[^']*')*> and an empty replacement,
+// without its cost on hostile markup: a plain search follows every '<' up to an unclosed
+// quote or the end of the text, which is quadratic. From a '<' the pattern can go one way
+// only: to the first '>' outside quotes, a quote reaching to the next of its kind; it fails
+// at a quote with none after it, or at the end. Where it goes on from a quote depends on
+// that quote alone, so each is followed once.
+QString removeTags(const QString &text)
+{
+    const qsizetype size = text.size();
+    const auto isSpecial = [&](qsizetype at) {
+        const char16_t c = text.at(at).unicode();
+        return c == u'>' || c == u'"' || c == u'\'';
+    };
+    const auto nextSpecial = [&](qsizetype at) {
+        while (at < size && !isSpecial(at))
+            ++at;
+        return at;
+    };
+    constexpr qsizetype fails = -1;
+    QHash<qsizetype, qsizetype> endFromQuote; // a quote's place -> the tag's '>', or fails
+    // Where a tag whose first special character is at `at` ends.
+    const auto tagEnd = [&](qsizetype at) {
+        QList<qsizetype> quotes;
+        qsizetype end = fails;
+        while (at < size) {
+            if (const auto known = endFromQuote.constFind(at); known != endFromQuote.cend()) {
+                end = *known;
+                break;
+            }
+            if (text.at(at) == QLatin1Char('>')) {
+                end = at;
+                break;
+            }
+            quotes.append(at);
+            const qsizetype closing = text.indexOf(text.at(at), at + 1);
+            if (closing < 0)
+                break;
+            at = nextSpecial(closing + 1);
+        }
+        for (const qsizetype quote : std::as_const(quotes))
+            endFromQuote.insert(quote, end);
+        return end;
+    };
+
+    QString result;
+    qsizetype copiedUpTo = 0;
+    qsizetype special = -1; // the first special character after the last '<' tried
+    for (qsizetype at = text.indexOf(QLatin1Char('<')); at >= 0;) {
+        if (special <= at)
+            special = nextSpecial(at + 1);
+        const qsizetype end = tagEnd(special);
+        if (end == fails) {
+            at = text.indexOf(QLatin1Char('<'), at + 1);
+            continue;
+        }
+        result.append(QStringView(text).sliced(copiedUpTo, at - copiedUpTo));
+        copiedUpTo = end + 1;
+        at = text.indexOf(QLatin1Char('<'), end + 1);
+    }
+    if (copiedUpTo == 0)
+        return text;
+    result.append(QStringView(text).sliced(copiedUpTo));
+    return result;
+}
+
 std::optional<char32_t> parseScalar(QStringView digits, int radix)
 {
     quint64 value = 0;
@@ -148,7 +213,7 @@ QString removeHtmlTags(const QString &text)
                                     QStringLiteral(R"(<(script|style|head)\b[^>]*>)"));
     result = replaceAll(result, QStringLiteral(R"(<br\s*/?>|</(p|div|li|tr|h[1-6]|blockquote|pre)>)"),
                         QStringLiteral("\n"));
-    return replaceAll(result, QStringLiteral(R"(<(?:[^>"']|"[^"]*"|'[^']*')*>)"), QString());
+    return removeTags(result);
 }
 
 QString decodeNumericEntities(const QString &text)

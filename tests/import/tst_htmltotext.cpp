@@ -41,6 +41,10 @@ private Q_SLOTS:
             << QByteArray("\xff\xfe<\0b\0>\0\xe9\0<\0/\0b\0>\0", 18) << text(QStringLiteral("\u00e9"));
         QTest::newRow("neither utf-8 nor utf-16") << QByteArray("\xff\xfe\x00", 3) << std::optional<QString>();
         QTest::newRow("only tags") << QByteArray("<p></p>") << text(QString());
+        // Past some 20,000 characters the regular-expression engine ran out of stack and the
+        // tag stayed in the text.
+        QTest::newRow("a long tag") << QByteArray("before<a ") + QByteArray(30000, 'x') + "\"'>'\">after"
+                                    << text(QStringLiteral("beforeafter"));
     }
 
     void html()
@@ -85,6 +89,8 @@ private Q_SLOTS:
         QTest::newRow("unclosed quotes") << QByteArray("<a \"").repeated(100000);
         QTest::newRow("tags without end") << QByteArray("<a b='c' ").repeated(50000);
         QTest::newRow("angle brackets before an unpaired quote") << QByteArray(200000, '<') + "\">";
+        // Short enough for the engine's stack, so each '<' was followed to the quote.
+        QTest::newRow("20,000 angle brackets before an unpaired quote") << QByteArray(20000, '<') + "\">";
         QTest::newRow("openers, one other closer") << QByteArray("<script>").repeated(50000) + "</style>";
     }
 
