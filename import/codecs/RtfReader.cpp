@@ -82,6 +82,7 @@ private:
     int m_fontBeingDefined = -1;
     int m_charsToSkip = 0; // after \uN, its stand-in characters
     QHash<int, int> m_fontCodePages;
+    CodePageDecoders m_decoders;
 };
 
 std::optional<QString> Reader::read()
@@ -339,7 +340,7 @@ void Reader::flushBytes()
 {
     if (m_pendingBytes.isEmpty())
         return;
-    const auto decoded = decodeCodePage(m_pendingBytes, m_pendingCodePage);
+    const auto decoded = m_decoders.decode(m_pendingBytes, m_pendingCodePage);
     m_out.append(decoded ? *decoded : QString::fromLatin1(m_pendingBytes));
     m_pendingBytes.clear();
 }

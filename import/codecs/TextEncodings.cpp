@@ -1,7 +1,5 @@
 #include "import/codecs/TextEncodings.h"
 
-#include <QStringDecoder>
-
 #include <array>
 
 namespace {
@@ -75,6 +73,11 @@ std::optional<QString> decodeText(QByteArrayView bytes, TextEncoding encoding)
 
 std::optional<QString> decodeCodePage(QByteArrayView bytes, int codePage)
 {
+    return CodePageDecoders().decode(bytes, codePage);
+}
+
+std::optional<QString> CodePageDecoders::decode(QByteArrayView bytes, int codePage)
+{
     switch (codePage) {
     case 10000:
         return decodeMacOSRoman(bytes);
@@ -86,12 +89,26 @@ std::optional<QString> decodeCodePage(QByteArrayView bytes, int codePage)
     default:
         break;
     }
-    // ICU knows the Windows code pages as "windows-N" and the DOS and Asian ones as "cpN".
-    // Bytes a code page leaves unmapped become replacement characters.
-    for (const QString &name : {QStringLiteral("windows-%1").arg(codePage), QStringLiteral("cp%1").arg(codePage)}) {
-        QStringDecoder decoder(qPrintable(name), QStringConverter::Flag::Stateless);
-        if (decoder.isValid())
-            return decoder(bytes);
+    auto found = m_decoders.find(codePage);
+    if (found == m_decoders.end()) {
+        // Code page numbers are outside input: a document naming ever new ones must not
+        // grow the cache without end.
+        constexpr size_t maxDecoders = 64;
+        if (m_decoders.size() >= maxDecoders)
+            m_decoders.clear();
+        std::unique_ptr<QStringDecoder> made;
+        // ICU knows the Windows code pages as "windows-N" and the DOS and Asian ones as "cpN".
+        for (const QString &name : {QStringLiteral("windows-%1").arg(codePage), QStringLiteral("cp%1").arg(codePage)}) {
+            auto decoder = std::make_unique<QStringDecoder>(qPrintable(name), QStringConverter::Flag::Stateless);
+            if (decoder->isValid()) {
+                made = std::move(decoder);
+                break;
+            }
+        }
+        found = m_decoders.emplace(codePage, std::move(made)).first;
     }
-    return std::nullopt;
+    if (!found->second)
+        return std::nullopt;
+    // Bytes a code page leaves unmapped become replacement characters.
+    return found->second->decode(bytes);
 }
