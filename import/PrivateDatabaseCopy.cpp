@@ -119,6 +119,17 @@ std::optional<FileSystemError> copyPrivately(const QString &source, const QStrin
     return std::nullopt;
 }
 
+// Whether a rollback journal ends with the record that names a super-journal (a transaction
+// over several databases): its last eight bytes are the journal's magic number.
+bool namesSuperJournal(const QString &journal)
+{
+    static constexpr char magic[] = {'\xd9', '\xd5', '\x05', '\xf9', '\x20', '\xa1', '\x63', '\xd7'};
+    QFile file(journal);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 16 || !file.seek(file.size() - 8))
+        return false;
+    return file.read(8) == QByteArray(magic, 8);
+}
+
 } // namespace
 
 PrivateDatabaseCopy::~PrivateDatabaseCopy()
@@ -148,6 +159,12 @@ std::optional<FileSystemError> PrivateDatabaseCopy::make(const QString &database
         if (QFileInfo::exists(databasePath + suffix) && copyPrivately(databasePath + suffix, copy + suffix))
             QFile::remove(copy + suffix); // a half-copied log would only mislead SQLite
     }
+    // Rolling such a journal back, SQLite opens the super-journal by the path written in it,
+    // anywhere, and deletes it when no journal it lists points back. Its transaction counts
+    // as committed once the super-journal is gone, as here it is: the journal goes instead.
+    const QString journal = copy + QStringLiteral("-journal");
+    if (namesSuperJournal(journal))
+        QFile::remove(journal);
     m_databasePath = copy;
     return std::nullopt;
 }

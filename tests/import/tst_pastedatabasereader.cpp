@@ -258,6 +258,56 @@ private Q_SLOTS:
         QCOMPARE(paste.leftovers(), QStringList());
     }
 
+    // A journal may name a super-journal by any path. Rolling it back, SQLite read that file
+    // and deleted it unless a journal it listed pointed back: a Paste folder could delete
+    // any file of the user's.
+    void aJournalNamingAnotherFileLeavesThatFileAlone()
+    {
+        QTemporaryDir source;
+        const QString original = source.filePath(QStringLiteral("db.sqlite"));
+        PasteDatabaseBuilder builder(original, PasteDatabaseBuilder::AllTables, false);
+        builder.addTexts(2000, QStringLiteral("committed "));
+        // The file as committed, and the journal of a transaction begun on it.
+        ReaderFixture paste;
+        QVERIFY(QFile::copy(original, paste.databasePath()));
+        builder.exec("PRAGMA cache_size = 10");
+        builder.begin();
+        builder.exec("UPDATE ZITEMENTITY SET ZTITLE = 'never committed'");
+        QVERIFY(QFile::copy(original + QStringLiteral("-journal"), paste.databasePath() + QStringLiteral("-journal")));
+        builder.exec("ROLLBACK");
+
+        const QString victim = source.filePath(QStringLiteral("notes.txt"));
+        {
+            QFile notes(victim);
+            QVERIFY(notes.open(QIODevice::WriteOnly));
+            notes.write("a file of the user's, listing no journal");
+        }
+        // The super-journal record: a page number, the name, its length, its checksum (the
+        // sum of its bytes) and the journal's magic number.
+        const QByteArray name = QFile::encodeName(victim);
+        quint32 checksum = 0;
+        for (const char c : name)
+            checksum += quint32(quint8(c));
+        QByteArray record;
+        testarchive::appendBigEndian(record, 0x40000000 / 4096 + 1, 4);
+        record += name;
+        testarchive::appendBigEndian(record, quint64(name.size()), 4);
+        testarchive::appendBigEndian(record, checksum, 4);
+        record += QByteArray::fromHex("d9d505f920a163d7");
+        QFile journal(paste.databasePath() + QStringLiteral("-journal"));
+        QVERIFY(journal.open(QIODevice::Append));
+        QCOMPARE(journal.write(record), record.size());
+        journal.close();
+
+        const auto before = paste.snapshot();
+        const ReadResult result = paste.read();
+        QCOMPARE(result.failureText(), QString());
+        QCOMPARE(result.texts().size(), 2000);
+        QVERIFY(QFileInfo::exists(victim));
+        QCOMPARE(paste.snapshot(), before);
+        QCOMPARE(paste.leftovers(), QStringList());
+    }
+
     void limitCountsHistoryRowsOnly()
     {
         ReaderFixture paste;
