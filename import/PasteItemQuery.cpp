@@ -13,11 +13,14 @@ QByteArray pasteItemQuery(const PasteSchema &schema)
     query += nextColumns;
     query += schema.hasList ? "l.ZNAME, l.ZRAWTYPE" : "NULL, NULL";
     query += "\nFROM ZITEMENTITY i\n";
+    // One row per key: a file whose keys are not unique must not repeat its items, once
+    // for each application row and again for each list row with the key.
     if (schema.hasApps)
-        query += "LEFT JOIN ZAPPLICATIONENTITY a ON a.Z_PK = i.ZSOURCEAPPLICATION";
+        query += "LEFT JOIN (SELECT Z_PK, ZBUNDLEIDENTIFIER, ZNAME FROM ZAPPLICATIONENTITY GROUP BY Z_PK) a "
+                 "ON a.Z_PK = i.ZSOURCEAPPLICATION";
     query += "\n";
     if (schema.hasList)
-        query += "LEFT JOIN ZLISTENTITY l ON l.Z_PK = i.ZLIST";
+        query += "LEFT JOIN (SELECT Z_PK, ZNAME, ZRAWTYPE FROM ZLISTENTITY GROUP BY Z_PK) l ON l.Z_PK = i.ZLIST";
     query += "\nORDER BY COALESCE(i.ZCREATEDAT, i.ZTIMESTAMP, 0) DESC, i.Z_PK DESC";
     return query;
 }

@@ -308,6 +308,32 @@ private Q_SLOTS:
         QCOMPARE(paste.leftovers(), QStringList());
     }
 
+    // Keys of the side tables need not be unique in a file made elsewhere. Joined as they
+    // were, every item came once for each application row with its key times each list row.
+    void repeatedKeysInSideTablesRepeatNoItem()
+    {
+        ReaderFixture paste;
+        const ReadResult result = readBuilt(paste, [](PasteDatabaseBuilder &builder) {
+            builder.exec("CREATE TABLE ZAPPLICATIONENTITY (Z_PK INTEGER, Z_ENT INTEGER, Z_OPT INTEGER, "
+                         "ZBUNDLEIDENTIFIER VARCHAR, ZNAME VARCHAR)");
+            builder.exec("CREATE TABLE ZLISTENTITY (Z_PK INTEGER, Z_ENT INTEGER, Z_OPT INTEGER, ZNAME VARCHAR, "
+                         "ZRAWTYPE INTEGER)");
+            builder.exec("INSERT INTO ZAPPLICATIONENTITY (Z_PK, ZNAME) VALUES (1, 'Kate'), (1, 'Kate'), (1, 'Kate')");
+            builder.exec("INSERT INTO ZLISTENTITY (Z_PK, ZNAME, ZRAWTYPE) VALUES (1, 'Work', 2), (1, 'Work', 2)");
+            for (int i = 0; i < 3; ++i) {
+                Item item = textItem(QStringLiteral("item %1").arg(i), 10.0 - i);
+                item.app = 1;
+                item.list = i == 0 ? QVariant(1) : QVariant();
+                builder.addItem(item);
+            }
+        }, 1, PasteDatabaseBuilder::Items | PasteDatabaseBuilder::Data);
+        QCOMPARE(result.texts(), (QStringList{QStringLiteral("item 0"), QStringLiteral("item 1")}));
+        QCOMPARE(result.outcome, std::optional(ReadOutcome{3, 2, 0, 1, false}));
+        QCOMPARE(result.reports.last().done, 3);
+        QCOMPARE(result.clips.first().pinboard, QStringLiteral("Work"));
+        QCOMPARE(result.clips.last().sourceAppName, QStringLiteral("Kate"));
+    }
+
     void limitCountsHistoryRowsOnly()
     {
         ReaderFixture paste;
