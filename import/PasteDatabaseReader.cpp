@@ -56,6 +56,17 @@ bool hasTable(sqlite3 *db, const char *table)
     return count && *count > 0;
 }
 
+// Generated columns are computed as rows are read, and the object store never makes them:
+// one could make every row as large as SQLite allows out of a file of a few kilobytes.
+bool hasGeneratedColumns(sqlite3 *db, const char *table)
+{
+    QByteArray query = "SELECT COUNT(*) FROM pragma_table_xinfo('";
+    query += table;
+    query += "') WHERE hidden IN (2, 3)";
+    const auto count = scalarQuery(db, query);
+    return !count || *count > 0;
+}
+
 // Rows are outside input: a column may hold any type, whatever the schema says.
 std::optional<QDateTime> dateColumn(sqlite3_stmt *row, int column)
 {
@@ -192,6 +203,10 @@ Expected<ReadOutcome, PasteReadFailure> PasteDatabaseReader::readClips(std::opti
     schema.hasList = hasTable(db.handle, "ZLISTENTITY");
     schema.hasApps = hasTable(db.handle, "ZAPPLICATIONENTITY");
     schema.hasData = hasTable(db.handle, "ZITEMDATAENTITY");
+    for (const char *table : {"ZITEMENTITY", "ZLISTENTITY", "ZAPPLICATIONENTITY", "ZITEMDATAENTITY"}) {
+        if (hasGeneratedColumns(db.handle, table))
+            return unexpected(PasteReadFailure(PasteReadError::unsupportedSchema()));
+    }
 
     const auto counted = scalarQuery(db.handle, "SELECT COUNT(*) FROM ZITEMENTITY");
     if (!counted)
