@@ -30,6 +30,10 @@ Expected<QByteArray, Failure> readExternalValue(const QByteArray &blob, const QS
     }
     if (name == "." || name == ".." || folder.isEmpty())
         return unexpected(Failure(DecodeError::externalFileMissing));
+    // Nor may the blob folder or the support folder around it be a link out.
+    const QFileInfo blobFolder(folder);
+    if (blobFolder.isSymLink() || QFileInfo(blobFolder.path()).isSymLink())
+        return unexpected(Failure(DecodeError::externalFileMissing));
     const QFileInfo info(QDir(folder).filePath(QString::fromLatin1(name)));
     // Only regular files: a FIFO or device would block or never end, and a link could lead
     // out of the folder.

@@ -113,6 +113,8 @@ private Q_SLOTS:
         QTest::newRow("folder") << uuid << QStringLiteral("folder");
         QTest::newRow("fifo") << uuid << QStringLiteral("fifo");
         QTest::newRow("link leading out") << uuid << QStringLiteral("link");
+        QTest::newRow("blob folder a link leading out") << uuid << QStringLiteral("linked folder");
+        QTest::newRow("support folder a link leading out") << uuid << QStringLiteral("linked support folder");
     }
     void externalNamesAndFilesThatCountAsMissing()
     {
@@ -136,7 +138,22 @@ private Q_SLOTS:
             QCOMPARE(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
         else if (plant == QLatin1String("link"))
             QVERIFY(QFile::link(secret, at));
-        QCOMPARE(outcomeOf(decodeItems(QByteArray(1, '\2') + name, dir.filePath(QStringLiteral("blobs")))), missing);
+        QString blobFolder = dir.filePath(QStringLiteral("blobs"));
+        if (plant.startsWith(QLatin1String("linked"))) {
+            // The file is where the name leads, but only through the link.
+            QVERIFY(writeArchive(dir.filePath(QStringLiteral("outside/")) + QString::fromLatin1(name)));
+            QVERIFY(QDir(blobFolder).removeRecursively());
+            if (plant == QLatin1String("linked folder")) {
+                QVERIFY(QFile::link(dir.filePath(QStringLiteral("outside")), blobFolder));
+            } else {
+                QVERIFY(dir.mkpath(QStringLiteral("outside/blobs")));
+                QVERIFY(QFile::rename(dir.filePath(QStringLiteral("outside/")) + QString::fromLatin1(name),
+                                      dir.filePath(QStringLiteral("outside/blobs/")) + QString::fromLatin1(name)));
+                QVERIFY(QFile::link(dir.filePath(QStringLiteral("outside")), dir.filePath(QStringLiteral("support"))));
+                blobFolder = dir.filePath(QStringLiteral("support/blobs"));
+            }
+        }
+        QCOMPARE(outcomeOf(decodeItems(QByteArray(1, '\2') + name, blobFolder)), missing);
     }
 
     void failures_data()
