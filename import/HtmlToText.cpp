@@ -57,12 +57,16 @@ QString replaceAll(const QString &text, const QString &pattern, const QString &r
 // hostile markup: a plain search retries every unclosed opening tag up to the end of the
 // text, which is quadratic. Here an opening tag (openerPattern, the element pattern's
 // head, which ends at the first '>') is only tried when a closing tag of its name
-// follows, which is exactly when the lazy ".*?</\1>" can succeed.
-QString removeElements(const QString &text, const QString &elementPattern, const QString &openerPattern)
+// follows, which is exactly when the lazy ".*?</\1>" can succeed. The opener's head up to
+// its name (headPattern) is looked at first: once no closing tag of a name follows, the
+// opener, whose "[^>]*" may reach far, is not tried again for that name.
+QString removeElements(const QString &text, const QString &elementPattern, const QString &openerPattern,
+                       const QString &headPattern)
 {
     const QRegularExpression element(elementPattern, htmlOptions);
     const QRegularExpression opener(openerPattern, htmlOptions);
-    if (!element.isValid() || !opener.isValid())
+    const QRegularExpression head(headPattern, htmlOptions);
+    if (!element.isValid() || !opener.isValid() || !head.isValid())
         return text;
     constexpr auto anchored = QRegularExpression::AnchorAtOffsetMatchOption | searchOptions;
     QHash<QString, qsizetype> nextCloser; // case-folded name -> where its closing tag starts, -1: none
@@ -75,6 +79,9 @@ QString removeElements(const QString &text, const QString &elementPattern, const
             if (nextGreaterThan < 0)
                 break; // no tag can end any more
         }
+        const QRegularExpressionMatch named = head.match(text, at, QRegularExpression::NormalMatch, anchored);
+        if (!named.hasMatch() || nextCloser.value(named.captured(1).toCaseFolded(), -2) == -1)
+            continue;
         const QRegularExpressionMatch open = opener.match(text, at, QRegularExpression::NormalMatch, anchored);
         if (!open.hasMatch())
             continue;
@@ -210,7 +217,8 @@ std::optional<QString> htmlToText(const QByteArray &bytes)
 QString removeHtmlTags(const QString &text)
 {
     QString result = removeElements(withValidSurrogates(text), QStringLiteral(R"(<(script|style|head)\b[^>]*>.*?</\1>)"),
-                                    QStringLiteral(R"(<(script|style|head)\b[^>]*>)"));
+                                    QStringLiteral(R"(<(script|style|head)\b[^>]*>)"),
+                                    QStringLiteral(R"(<(script|style|head)\b)"));
     result = replaceAll(result, QStringLiteral(R"(<br\s*/?>|</(p|div|li|tr|h[1-6]|blockquote|pre)>)"),
                         QStringLiteral("\n"));
     return removeTags(result);

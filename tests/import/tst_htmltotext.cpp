@@ -91,6 +91,7 @@ private Q_SLOTS:
         QTest::newRow("angle brackets before an unpaired quote") << QByteArray(200000, '<') + "\">";
         // Short enough for the engine's stack, so each '<' was followed to the quote.
         QTest::newRow("20,000 angle brackets before an unpaired quote") << QByteArray(20000, '<') + "\">";
+        QTest::newRow("openers without end before one '>'") << QByteArray("<script ").repeated(40000) + ">";
         QTest::newRow("openers, one other closer") << QByteArray("<script>").repeated(50000) + "</style>";
     }
 
