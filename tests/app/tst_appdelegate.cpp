@@ -24,6 +24,15 @@ struct DelegateFixture {
     FakePasteKeystrokePoster &poster() { return static_cast<FakePasteKeystrokePoster &>(*platform.keystrokePoster); }
 
     void settle(AppDelegate &delegate) { QVERIFY(drained(delegate.monitor().capture().context())); }
+
+    // Launches the delegate and has it capture one text copied elsewhere.
+    void launchAndCapture(AppDelegate &delegate, const QByteArray &text)
+    {
+        delegate.launch();
+        pasteboard().copyFromOtherApplication({{PasteboardType::plainText, text}});
+        delegate.monitor().poll();
+        settle(delegate);
+    }
 };
 
 QJsonObject request(const QString &command, const QString &id = {})
@@ -66,10 +75,7 @@ private Q_SLOTS:
     {
         DelegateFixture f;
         AppDelegate delegate(f.platform, f.store.defaults, *f.store.container);
-        delegate.launch();
-        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "kept"}});
-        delegate.monitor().poll();
-        f.settle(delegate);
+        f.launchAndCapture(delegate, "kept");
         const QString id = uuidString(*f.store.items().first()->id());
 
         QVERIFY(delegate.handleRequest(request(QStringLiteral("pause"))).value(QStringLiteral("ok")).toBool());
@@ -93,16 +99,14 @@ private Q_SLOTS:
         QVERIFY(unknown.value(QStringLiteral("error")).toString().startsWith(QStringLiteral("no item with id")));
         QVERIFY(!delegate.handleRequest(request(QStringLiteral("reboot"))).value(QStringLiteral("ok")).toBool());
     }
+
     // When the clipboard's owner quits, the newest item goes back on it, unless another
     // application copied meanwhile, even one whose contents cannot be read yet.
     void aLostClipboardIsOfferedAgainUnlessSomeoneCopied()
     {
         DelegateFixture f;
         AppDelegate delegate(f.platform, f.store.defaults, *f.store.container);
-        delegate.launch();
-        f.pasteboard().copyFromOtherApplication({{PasteboardType::plainText, "kept"}});
-        delegate.monitor().poll();
-        f.settle(delegate);
+        f.launchAndCapture(delegate, "kept");
 
         f.pasteboard().ownerQuits();
         QTRY_COMPARE(f.pasteboard().entries(), (QList<QPair<QString, QByteArray>>{{PasteboardType::string, "kept"}}));
