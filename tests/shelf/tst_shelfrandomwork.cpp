@@ -172,18 +172,11 @@ private Q_SLOTS:
     {
         QFETCH(quint32, seed);
         m_random.seed(seed);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"Kestrelnote.sqlite"_s);
-        StoreContainer container(u"Kestrelnote"_s);
-        container.storeDescription().path = path;
-        container.storeDescription().remoteChangePollIntervalMs = 5;
-        container.viewContext()->setAutomaticallyMergesChanges(true);
-        QVERIFY(container.loadPersistentStore());
-        StoreContainer other(u"Kestrelnote"_s);
-        other.storeDescription().path = path;
-        QVERIFY(other.loadPersistentStore());
+        TwoProcessStores stores;
+        QVERIFY(stores.load());
+        StoreContainer &container = stores.container;
         StoreContext *view = container.viewContext();
-        StoreContext *remote = other.viewContext();
+        StoreContext *remote = stores.other.viewContext();
         auto capture = container.newBackgroundContext();
 
         qint64 clock = 0;

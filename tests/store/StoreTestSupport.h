@@ -43,6 +43,25 @@ struct TestStore {
     StoreContext *view() const { return container->viewContext(); }
 };
 
+// Two containers on one file, as the application and the command line are: the first merges
+// its contexts' saves and looks for the other's writes every few milliseconds.
+struct TwoProcessStores {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Kestrelnote.sqlite"));
+    StoreContainer container{QStringLiteral("Kestrelnote")};
+    StoreContainer other{QStringLiteral("Kestrelnote")};
+
+    // Options of the first container can be changed before this.
+    bool load()
+    {
+        container.storeDescription().path = path;
+        container.storeDescription().remoteChangePollIntervalMs = 5;
+        container.viewContext()->setAutomaticallyMergesChanges(true);
+        other.storeDescription().path = path;
+        return container.loadPersistentStore().ok() && other.loadPersistentStore().ok();
+    }
+};
+
 // Inserts a text item on the context and returns it (unsaved).
 inline ClipItemPtr insertText(StoreContext *context, const QString &text, qint64 hash = 0)
 {

@@ -131,20 +131,14 @@ private Q_SLOTS:
     {
         QFETCH(quint32, seed);
         m_random.seed(seed);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"Kestrelnote.sqlite"_s);
-        StoreContainer container(u"Kestrelnote"_s);
-        container.storeDescription().path = path;
-        container.storeDescription().remoteChangePollIntervalMs = 5;
+        TwoProcessStores stores;
+        StoreContainer &container = stores.container;
         // Odd seeds index new rows as soon as saving pauses at all, racing the next saves.
         container.storeDescription().searchIndexPauseMs = seed % 2 ? 0 : 400;
-        container.viewContext()->setAutomaticallyMergesChanges(true);
-        QVERIFY(container.loadPersistentStore());
-        StoreContainer other(u"Kestrelnote"_s);
-        other.storeDescription().path = path;
-        QVERIFY(other.loadPersistentStore());
+        QVERIFY(stores.load());
+        const QString &path = stores.path;
         StoreContext *view = container.viewContext();
-        StoreContext *remote = other.viewContext();
+        StoreContext *remote = stores.other.viewContext();
         auto background = container.newBackgroundContext();
         auto checker = container.newBackgroundContext();
 
